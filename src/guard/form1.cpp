@@ -1,0 +1,48 @@
+#include "guard/form1.h"
+
+#include "store/module1.h"
+
+namespace qorvel::guard {
+
+Form1::Form1(platform::Services& services, Form1View& view) : services_(services), view_(view) {}
+
+void Form1::Timer1_Timer() { CheckHour(); }
+
+void Form1::CheckHour() {
+  // Re-read every tick: a hand edit or a settings change counts at once.
+  const auto lines = store::ReadProfileSection(services_.profile, "HOUR", store::kSettingsFile);
+  for (const auto& line : lines) {
+    const double allowed = store::Val(store::ValueField(line));
+    const auto now = services_.clock.now();
+    if (allowed == static_cast<double>(now.hour)) {
+      ApplyCompactLayout();
+      return;
+    }
+  }
+  ApplyLockedLayout(services_.clock.now());
+}
+
+// Every tick applies its whole layout, so a moved, minimised or resized
+// window is put back within half a second.
+void Form1::ApplyCompactLayout() {
+  auto& w = view_.window();
+  w.set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
+  w.set_window_state(platform::WindowState::normal);
+  w.set_top(0);
+  w.set_left(0);
+  w.set_width(kCompactWidth);
+  w.set_height(kCompactHeight);
+}
+
+void Form1::ApplyLockedLayout(const platform::LocalTime& now) {
+  view_.set_clock_text(services_.clock.general_date(now));
+  auto& w = view_.window();
+  w.set_window_state(platform::WindowState::maximized);
+  w.set_window_pos(platform::kHwndTopmost, platform::kSwpNoSizeNoMove);
+}
+
+void Form1::Command2_Click() {
+  if (door_ != nullptr) door_->open();
+}
+
+}  // namespace qorvel::guard

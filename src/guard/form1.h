@@ -1,0 +1,70 @@
+#pragma once
+// The main window: the hour check that picks its layout, its start-up, and
+// its password-free commands.
+#include <string>
+#include <string_view>
+
+#include "platform/services.h"
+
+namespace qorvel::guard {
+
+// Design geometry of the compact layout, in twips.
+inline constexpr int kCompactWidth = 615;
+inline constexpr int kCompactHeight = 260;
+
+// What the logic needs of the main window.
+class Form1View {
+ public:
+  virtual ~Form1View() = default;
+  virtual platform::Window& window() = 0;
+  virtual platform::Timer& timer() = 0;  // Timer1, 500 ms
+  virtual void set_clock_text(std::string_view text) = 0;  // L1
+  virtual void set_hours_text(std::string_view text) = 0;  // Label2, sizes to its text
+  [[nodiscard]] virtual std::string hours_text() const = 0;
+  // Destroys the window and ends the program; the only way it closes.
+  virtual void unload() = 0;
+};
+
+// The settings button's handler lives with the settings window; the main
+// window only knows how to knock.
+class SettingsDoor {
+ public:
+  virtual ~SettingsDoor() = default;
+  virtual void open() = 0;
+};
+
+class Form1 {
+ public:
+  Form1(platform::Services& services, Form1View& view);
+
+  void set_settings_door(SettingsDoor* door) { door_ = door; }
+
+  // Runs once before the window is first shown.
+  void Form_Load();
+  void Timer1_Timer();
+  // Reads the allowed hours afresh and applies the compact or locked layout.
+  void CheckHour();
+  // Rebuilds Label2 from the allowed hours, latest-listed first.
+  void ShowAllowedHours();
+
+  void Command1_Click();  // "锁屏": lock the workstation
+  void Command2_Click();  // "设置": the password gate
+  void Command3_Click();  // "关机": power off
+  void Command4_Click();  // "可用时段": ShowAllowedHours
+  // Command5 "学习加时" has no handler.
+
+  platform::Timer& Timer1() { return view_.timer(); }
+  platform::Window& window() { return view_.window(); }
+  // Ends the program (the settings window's end button).
+  void Unload() { view_.unload(); }
+
+ private:
+  void ApplyCompactLayout();
+  void ApplyLockedLayout(const platform::LocalTime& now);
+
+  platform::Services& services_;
+  Form1View& view_;
+  SettingsDoor* door_ = nullptr;
+};
+
+}  // namespace qorvel::guard

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace qorvel::platform {
+
+// MessageBox styles and results, as the platform numbers them.
+inline constexpr unsigned kMbOk = 0;
+inline constexpr unsigned kMbOkCancel = 1;
+inline constexpr unsigned kMbIconWarning = 48;
+inline constexpr unsigned kMbIconInformation = 64;
+inline constexpr int kIdOk = 1;
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A modal message box with the application's default title (the
+  // executable's name without extension). Returns the button pressed.
+  virtual int message_box(std::string_view text, unsigned style) = 0;
+  // A modal input box with one text field, empty at first. Returns the typed
+  // text, or "" on Cancel, Esc or close. masked hides what is typed.
+  virtual std::string input_box(std::string_view prompt, std::string_view title, bool masked) = 0;
+};
+
+}  // namespace qorvel::platform

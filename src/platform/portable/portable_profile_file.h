@@ -1,0 +1,17 @@
+#pragma once
+#include "platform/profile_file.h"
+
+namespace qorvel::platform {
+
+// The profile functions over real files, for platforms without them. Writes
+// replace the file atomically (temporary file beside it, flushed, renamed
+// over it), so a crash mid-write leaves the old file or the new one.
+class PortableProfileFile final : public ProfileFile {
+ public:
+  [[nodiscard]] std::string get_section(std::string_view section, std::size_t buffer_size,
+                                        std::string_view file) override;
+  bool write_string(std::string_view section, std::string_view key,
+                    std::optional<std::string_view> value, std::string_view file) override;
+};
+
+}  // namespace qorvel::platform

@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace qorvel::platform {
+
+// ExitWindowsEx flags and the show style of a started command line.
+inline constexpr unsigned kEwxForcePowerOff = 12;  // EWX_POWEROFF 8 | EWX_FORCE 4
+inline constexpr int kSwShowNormal = 1;
+
+class Privilege {
+ public:
+  virtual ~Privilege() = default;
+  // OpenProcessToken(GetCurrentProcess(), 40), LookupPrivilegeValueA(local,
+  // "SeShutdownPrivilege"), AdjustTokenPrivileges with attributes 2.
+  virtual bool enable_shutdown_privilege() = 0;
+};
+
+class Power {
+ public:
+  virtual ~Power() = default;
+  virtual bool exit_windows(unsigned flags, unsigned reason) = 0;
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // Starts the command line as a new process and does not wait for it.
+  virtual bool start_process(std::string_view command_line, int show_style) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // RegCreateKeyA(HKEY_LOCAL_MACHINE, subkey) then RegSetValueExA(name,
+  // REG_SZ, data with its terminating null). False if either step fails.
+  virtual bool set_local_machine_string(std::string_view subkey, std::string_view name,
+                                        std::string_view data) = 0;
+};
+
+}  // namespace qorvel::platform

@@ -1,0 +1,7 @@
+#include "settings/password_gate.h"
+
+namespace qorvel::settings {
+
+void PasswordGate::open() {}
+
+}  // namespace qorvel::settings

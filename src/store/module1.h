@@ -1,0 +1,39 @@
+#pragma once
+// The settings file routines shared by every window.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/profile_file.h"
+
+namespace qorvel::store {
+
+// The one settings file; its path is fixed.
+inline constexpr std::string_view kSettingsFile = "C:\\mdb.ini";
+
+// The section reader's buffer, in ANSI characters.
+inline constexpr std::size_t kSectionBufferSize = 32767;
+
+// Every raw entry line ("key=value") of a section, in file order. Empty when
+// the file or the section is missing.
+[[nodiscard]] std::vector<std::string> ReadProfileSection(platform::ProfileFile& profile,
+                                                          std::string_view section,
+                                                          std::string_view file);
+
+// Writes the value exactly as passed. False, with nothing written, when the
+// key or the section is blank; false too when the write fails.
+bool WriteProfileValue(platform::ProfileFile& profile, std::string_view file,
+                       std::string_view section, std::string_view key, std::string_view value);
+
+// Removes the key's line. Always 0.
+int DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
+                       std::string_view key, std::string_view file);
+
+// The text between a line's first "=" and its next "=" (or the line's end);
+// empty for a line without "=".
+[[nodiscard]] std::string ValueField(std::string_view line);
+
+// BASIC's Val: the number at the start of the text, 0 when there is none.
+[[nodiscard]] double Val(std::string_view text);
+
+}  // namespace qorvel::store
