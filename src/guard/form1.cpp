@@ -6,7 +6,12 @@ namespace qorvel::guard {
 
 Form1::Form1(platform::Services& services, Form1View& view) : services_(services), view_(view) {}
 
-void Form1::Timer1_Timer() { CheckHour(); }
+void Form1::Timer1_Timer() {
+  // Stopping a timer leaves ticks already queued; one of them must not undo
+  // the password gate's work while its prompt is open.
+  if (!view_.timer().enabled()) return;
+  CheckHour();
+}
 
 void Form1::CheckHour() {
   // Re-read every tick: a hand edit or a settings change counts at once.
