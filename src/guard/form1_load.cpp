@@ -1,7 +1,66 @@
+// The main window's start-up: first run and the start-with-Windows prompt.
+#include <exception>
+#include <string>
+
 #include "guard/form1.h"
+#include "guard/startup.h"
+#include "store/module1.h"
 
 namespace qorvel::guard {
 
-void Form1::Form_Load() {}
+std::string RunCommand(std::string_view directory, std::string_view name) {
+  std::string command = std::string(directory) + "\\" + std::string(name);
+  if (command.find(' ') != std::string::npos) command = "\"" + command + "\"";
+  return command;
+}
+
+void WriteFirstRunFile(platform::Services& services) {
+  try {
+    const auto exists = services.files.file_exists(store::kSettingsFile);
+    if (!exists || *exists) return;  // unknown counts as a failure: leave the file alone
+    auto& profile = services.profile;
+    // The [mm] and [bb] writes repeat on every pass; only the first one
+    // changes anything, but the file's layout (sections in this order)
+    // comes from exactly this sequence.
+    for (int n = 1; n <= 23; ++n) {
+      const std::string hour = std::to_string(n);
+      if (!profile.write_string("HOUR", "hou" + hour, hour, store::kSettingsFile)) return;
+      if (!profile.write_string("mm", "nober", "907", store::kSettingsFile)) return;
+      if (!profile.write_string("bb", "two", "0", store::kSettingsFile)) return;
+    }
+  } catch (const std::exception&) {
+    // Start-up goes on with whatever was written.
+  }
+}
+
+bool StartupRegistered(platform::ProfileFile& profile) {
+  const auto lines = store::ReadProfileSection(profile, "bb", store::kSettingsFile);
+  // A missing section or a line without a number asks again rather than
+  // trusting a hand-edited file.
+  return !lines.empty() && store::Val(store::ValueField(lines.front())) == 1;
+}
+
+void OfferStartupRegistration(platform::Services& services) {
+  if (StartupRegistered(services.profile)) return;
+  if (services.dialogs.message_box(kRegisterPrompt, platform::kMbOkCancel) != platform::kIdOk) return;
+
+  const std::string name = services.process.exe_name();
+  const std::string command = RunCommand(services.process.exe_directory(), name);
+  if (!services.registry.set_local_machine_string(kRunKey, name, command)) {
+    // Keep asking: the flag only records a registration that happened.
+    services.dialogs.message_box(kRegisterFailed, platform::kMbIconWarning);
+    return;
+  }
+  store::WriteProfileValue(services.profile, store::kSettingsFile, "bb", "two", "1");
+  services.dialogs.message_box(kRegisterDone, platform::kMbIconInformation);
+}
+
+void Form1::Form_Load() {
+  // A second instance guards too, but leaves start-up to the first.
+  if (services_.process.previous_instance()) return;
+  services_.privilege.enable_shutdown_privilege();
+  WriteFirstRunFile(services_);
+  OfferStartupRegistration(services_);
+}
 
 }  // namespace qorvel::guard
