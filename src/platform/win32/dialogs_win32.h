@@ -1,0 +1,24 @@
+#pragma once
+// Message and input boxes on Win32.
+#include <string>
+#include <string_view>
+
+#include "platform/clock_process.h"
+#include "platform/dialogs.h"
+
+namespace qorvel::platform::win32 {
+
+class Win32Dialogs final : public Dialogs {
+ public:
+  // Boxes are titled with the executable's name, as the application's
+  // default title.
+  explicit Win32Dialogs(const ProcessInfo& process);
+
+  int message_box(std::string_view text, unsigned style) override;
+  std::string input_box(std::string_view prompt, std::string_view title, bool masked) override;
+
+ private:
+  std::wstring title_;
+};
+
+}  // namespace qorvel::platform::win32
