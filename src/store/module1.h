@@ -21,7 +21,8 @@ inline constexpr std::size_t kSectionBufferSize = 32767;
                                                           std::string_view file);
 
 // Writes the value exactly as passed. False, with nothing written, when the
-// key or the section is blank; false too when the write fails.
+// key or the section is blank (spaces only); false when the call itself
+// throws. A write the profile layer refuses still counts as attempted: true.
 bool WriteProfileValue(platform::ProfileFile& profile, std::string_view file,
                        std::string_view section, std::string_view key, std::string_view value);
 

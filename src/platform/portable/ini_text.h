@@ -10,19 +10,27 @@
 namespace qorvel::platform::ini {
 
 struct SectionRead {
-  std::string buffer;  // exactly what the caller's buffer would hold, up to and including the final NUL pair
+  // Exactly the bytes the Windows reader writes into the caller's buffer:
+  // the lines and the final NUL; two NULs for an empty or missing section;
+  // the whole buffer when the section does not fit.
+  std::string buffer;
   std::size_t count = 0;  // the section reader's return value
 };
 
 // Section names match without regard to ASCII letter case; "[ HOUR ]" matches
-// "HOUR". Blank lines are skipped; a line without "=" comes back as it is.
-// A section that does not fit in buffer_size is cut to end with two NULs and
-// count is buffer_size - 2.
+// "HOUR". Lines come back as they stand, without their line ends; blank lines
+// and ";" comment lines are skipped; a line without "=" comes back as it is.
+// A section whose lines do not fit in buffer_size - 2 bytes is cut byte-wise
+// to end with two NULs, and count is buffer_size - 2.
 [[nodiscard]] SectionRead get_section(std::string_view file_bytes, std::string_view section,
                                       std::size_t buffer_size);
 
 // The file's bytes after writing key=value (or deleting the key when value is
-// nullopt), or nullopt when the write changes nothing.
+// nullopt), or nullopt when the write changes nothing. Keys match without
+// regard to ASCII letter case and keep their spelling; a replaced value stays
+// on its line; a new key follows the section's last non-blank line; a new
+// section goes at the end of the file. Lines written end with CR LF, and so
+// does the file. Every other byte of the file is kept.
 [[nodiscard]] std::optional<std::string> write_string(std::string_view file_bytes,
                                                       std::string_view section,
                                                       std::string_view key,

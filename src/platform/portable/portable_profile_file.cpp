@@ -1,14 +1,167 @@
 #include "platform/portable/portable_profile_file.h"
 
-namespace qorvel::platform {
+#include <atomic>
+#include <string>
 
-std::string PortableProfileFile::get_section(std::string_view, std::size_t, std::string_view) {
-  return std::string(1, '\0');
+#include "platform/codepage.h"
+#include "platform/portable/ini_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace qorvel::platform {
+namespace {
+
+struct Contents {
+  bool exists = false;
+  std::string bytes;
+};
+
+// A name for the temporary file beside the target, unique in this process.
+std::string TemporaryName(std::string_view path, unsigned long pid) {
+  static std::atomic<unsigned> counter{0};
+  return std::string(path) + "." + std::to_string(pid) + "." + std::to_string(++counter) + ".tmp";
 }
 
-bool PortableProfileFile::write_string(std::string_view, std::string_view,
-                                       std::optional<std::string_view>, std::string_view) {
-  return false;
+#ifdef _WIN32
+
+std::wstring Wide(std::string_view utf8) {
+  const int size = static_cast<int>(utf8.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
+  return wide;
+}
+
+std::optional<Contents> ReadAll(std::string_view path) {
+  const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Contents{};
+    return std::nullopt;
+  }
+  Contents c{true, {}};
+  char chunk[4096];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(h, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0) c.bytes.append(chunk, got);
+  CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return c;
+}
+
+bool ReplaceAll(std::string_view path, const std::string& bytes) {
+  const std::wstring target = Wide(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  const std::wstring temp = Wide(TemporaryName(path, GetCurrentProcessId()));
+  const HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+            written == bytes.size() && FlushFileBuffers(h) != 0;
+  ok = CloseHandle(h) != 0 && ok;
+  ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) DeleteFileW(temp.c_str());
+  return ok;
+}
+
+#else
+
+std::optional<Contents> ReadAll(std::string_view path) {
+  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Contents{};
+    return std::nullopt;
+  }
+  Contents c{true, {}};
+  char chunk[4096];
+  ssize_t got = 0;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)) {
+    if (got > 0) c.bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  if (got < 0) return std::nullopt;
+  return c;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool ReplaceAll(std::string_view path_view, const std::string& bytes) {
+  const std::string path(path_view);
+  // A file without its owner's write permission counts as read-only, as the
+  // read-only attribute does on Windows, even for root.
+  struct stat st{};
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0)) {
+    return false;
+  }
+  const std::string temp = TemporaryName(path, static_cast<unsigned long>(getpid()));
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, bytes) && (!exists || fchmod(fd, st.st_mode & 07777) == 0) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a file system that cannot sync a
+  // directory has still replaced the file whole.
+  const int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+#endif
+
+}  // namespace
+
+std::string PortableProfileFile::get_section(std::string_view section, std::size_t buffer_size,
+                                             std::string_view file) {
+  const auto contents = ReadAll(file);
+  const std::string_view bytes = contents ? std::string_view(contents->bytes) : std::string_view();
+  return cp936_to_utf8(ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer);
+}
+
+bool PortableProfileFile::write_string(std::string_view section, std::string_view key,
+                                       std::optional<std::string_view> value, std::string_view file) {
+  const auto contents = ReadAll(file);
+  if (!contents) return false;
+  std::optional<std::string> ansi_value;
+  if (value) ansi_value = utf8_to_cp936(*value);
+  const auto updated = ini::write_string(contents->bytes, utf8_to_cp936(section), utf8_to_cp936(key), ansi_value);
+  if (!updated) return true;  // nothing changes: the file is left untouched
+  return ReplaceAll(file, *updated);
 }
 
 }  // namespace qorvel::platform
