@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "guard/form1.h"
-#include "guard/startup.h"
 #include "store/module1.h"
 #include "support/fakes.h"
 
@@ -30,12 +29,6 @@ struct Guard {
                        [](const auto& m) { return m.text == kPrompt; });
   }
 };
-
-std::string Registered(const std::string& file) {
-  std::string text = file;
-  text.replace(text.rfind("two=0"), 5, "two=1");
-  return text;
-}
 
 TEST(Startup, FirstStartCreatesTheFileThenAsks) {
   Guard g;
@@ -74,20 +67,14 @@ TEST(Startup, OkRegistersThenRemembersThenSaysSo) {
                        "write [bb] two=1", "message 设置成功,重启后生效"}));
   EXPECT_EQ(g.fx.registry.values.at(std::string(kRunKey) + "\\guard"), "D:\\tools\\guard");
   EXPECT_EQ(g.fx.dialogs.messages.back().style, 64u);
-  EXPECT_EQ(g.file(), Registered(FirstRunFileText()));
+  std::string registered = FirstRunFileText();
+  registered.replace(registered.rfind("two=0"), 5, "two=1");
+  EXPECT_EQ(g.file(), registered);
 
   // The next start neither writes nor asks.
   g.fx.log.clear();
   g.form.Form_Load();
   EXPECT_EQ(g.fx.log, Log{"privilege"});
-}
-
-TEST(Startup, PromptShowsTheInitialPasswordWhateverItIsNow) {
-  Guard g;
-  g.set_file("[mm]\r\nnober=4321\r\n[bb]\r\ntwo=0\r\n");
-  g.form.Form_Load();
-  ASSERT_EQ(g.fx.dialogs.messages.size(), 1u);
-  EXPECT_EQ(g.fx.dialogs.messages[0].text, kPrompt);
 }
 
 TEST(Startup, SecondInstanceDoesNothing) {
@@ -173,9 +160,11 @@ class RegistrationFlag : public ::testing::TestWithParam<FlagCase> {};
 TEST_P(RegistrationFlag, DecidesThePrompt) {
   const auto& c = GetParam();
   Guard g;
-  g.set_file("[HOUR]\r\nhou8=8\r\n[mm]\r\nnober=907\r\n" + c.bb);
+  g.set_file("[HOUR]\r\nhou8=8\r\n[mm]\r\nnober=4321\r\n" + c.bb);
   g.form.Form_Load();
+  // When it asks, it still shows the initial password, not the current one.
   EXPECT_EQ(g.prompted(), c.asks);
+  EXPECT_EQ(g.fx.dialogs.messages.size(), c.asks ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,46 +173,30 @@ INSTANTIATE_TEST_SUITE_P(
         FlagCase{"One", "[bb]\r\ntwo=1\r\n", false},
         FlagCase{"Zero", "[bb]\r\ntwo=0\r\n", true},
         FlagCase{"NumericallyOne", "[bb]\r\ntwo=01.0\r\n", false},
-        FlagCase{"OneWithBlanks", "[bb]\r\ntwo= 1 \r\n", false},
-        FlagCase{"HexOne", "[bb]\r\ntwo=&H1\r\n", false},
         FlagCase{"ValueFieldEndsAtSecondEquals", "[bb]\r\ntwo=1=0\r\n", false},
         FlagCase{"OnlyTheFirstLineCounts", "[bb]\r\ntwo=0\r\nthree=1\r\n", true},
-        FlagCase{"FirstLineUnderAnyKey", "[bb]\r\nother=1\r\ntwo=0\r\n", false},
         FlagCase{"Two", "[bb]\r\ntwo=2\r\n", true},
         FlagCase{"NonNumeric", "[bb]\r\ntwo=yes\r\n", true},
-        FlagCase{"Empty", "[bb]\r\ntwo=\r\n", true},
         FlagCase{"NoEquals", "[bb]\r\ntwo\r\n", true},
         FlagCase{"EmptySection", "[bb]\r\n", true},
-        FlagCase{"NoSection", "", true},
-        FlagCase{"SectionNameCase", "[BB]\r\ntwo=1\r\n", false}),
+        FlagCase{"NoSection", "", true}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // A failure while creating the file stops the writing but not the start-up.
-struct TrapCase {
-  const char* name;
-  bool existence_unknown;
-  bool writes_fail;
-  int writes;
-};
-void PrintTo(const TrapCase& c, std::ostream* os) { *os << c.name; }
-
-class FirstRunTrap : public ::testing::TestWithParam<TrapCase> {};
-
-TEST_P(FirstRunTrap, StopsWritingAndStillAsks) {
-  const auto& c = GetParam();
-  Guard g;
-  g.fx.files.fail = c.existence_unknown;
-  g.fx.profile.fail_writes = c.writes_fail;
-  g.form.Form_Load();
-  EXPECT_EQ(g.fx.profile.writes, c.writes);
-  EXPECT_TRUE(g.prompted());
+TEST(Startup, FirstRunFailureStopsWritingAndStillAsks) {
+  const struct {
+    bool existence_unknown, writes_fail;
+    int writes;
+  } cases[] = {{true, false, 0}, {false, true, 1}};
+  for (const auto& c : cases) {
+    Guard g;
+    g.fx.files.fail = c.existence_unknown;
+    g.fx.profile.fail_writes = c.writes_fail;
+    g.form.Form_Load();
+    EXPECT_EQ(g.fx.profile.writes, c.writes);
+    EXPECT_TRUE(g.prompted());
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, FirstRunTrap,
-    ::testing::Values(TrapCase{"ExistenceUnknown", true, false, 0},
-                      TrapCase{"FirstWriteFails", false, true, 1}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace qorvel
