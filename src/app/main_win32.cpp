@@ -1,3 +1,43 @@
+// Entry point: the Win32 services, the main window and the message loop.
 #include <windows.h>
+#include <commctrl.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "platform/services.h"
+#include "platform/win32/clock_win32.h"
+#include "platform/win32/dialogs_win32.h"
+#include "platform/win32/form1_window.h"
+#include "platform/win32/profile_file_win32.h"
+#include "platform/win32/system_win32.h"
+
+namespace w32 = qorvel::platform::win32;
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The manifest asks for common controls 6; this loads them.
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  w32::Win32ProfileFile profile;
+  w32::Win32Clock clock;
+  w32::Win32ProcessInfo process;
+  w32::Win32FileSystem files;
+  w32::Win32Privilege privilege;
+  w32::Win32Power power;
+  w32::Win32Shell shell;
+  w32::Win32Registry registry;
+  w32::Win32Dialogs dialogs(process);
+  qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
+                                      power,   shell,  registry, dialogs};
+
+  w32::Form1Window form1(services);
+  if (form1.hwnd() == nullptr) return 1;
+  // The start-up sequence runs before the window is first shown.
+  form1.form().Form_Load();
+  form1.show();
+
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
