@@ -1,7 +1,28 @@
 #include "settings/password_gate.h"
 
+#include <string>
+
+#include "settings/form2.h"
+
 namespace qorvel::settings {
 
-void PasswordGate::open() {}
+void PasswordGate::open() {
+  // No hour check may move or lock the window while the prompt is up.
+  form1_.Timer1().set_enabled(false);
+  form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
+  const std::string stored = StoredPassword(services_.profile);
+  const std::string typed = services_.dialogs.input_box("请输入密码", "app", /*masked=*/true);
+
+  if (typed == stored) {
+    form1_.Timer1().set_enabled(false);
+    form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
+    form2_.show_modal();  // its close turns the timer back on
+    return;
+  }
+  // A wrong guess must not switch the guard off; the next tick puts back
+  // whatever layout the hour asks for.
+  form1_.Timer1().set_enabled(true);
+  form1_.window().set_window_pos(platform::kHwndTopmost, platform::kSwpNoSizeNoMove);
+}
 
 }  // namespace qorvel::settings

@@ -4,8 +4,9 @@
 
 namespace qorvel::platform::win32 {
 
-// A modal box with a prompt, one text field and OK / Cancel. Returns the
-// typed text, or "" on Cancel, Esc or close. masked hides what is typed.
+// A modal prompt with one text field, OK and Cancel, owned by the active
+// window. Returns the typed text (UTF-8), or "" on Cancel, Esc or close.
+// masked shows bullets instead of the typed characters.
 std::string ShowInputBox(std::string_view prompt, std::string_view title, bool masked);
 
 }  // namespace qorvel::platform::win32
