@@ -123,6 +123,7 @@ TEST(CheckHour, EveryLockedTickReappliesTheWholeLayoutAndAdvancesTheClock) {
 
 TEST(CheckHour, ADisabledTimerKeepsTheLastLayoutAndStopsTheClock) {
   Guard g;
+  g.fx.profile.set_text(kFile, test::FirstRunFileText());
   g.fx.clock.set_hour(0, 30);
   g.Tick();
   const std::string clock = g.view.clock;
