@@ -2,12 +2,26 @@
 // scripts/screenshot-settings.sh photographs it.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "platform/win32/form2_window.h"
+#include "platform/win32/text.h"
 #include "store/module1.h"
 #include "support/fakes.h"
 
 int main() {
   using namespace qorvel;
+  // Look as the program does: its manifest asks for Common Controls 6.
+  const std::wstring manifest = platform::win32::Widen(QORVEL_MANIFEST);
+  ACTCTXW ctx{};
+  ctx.cbSize = sizeof ctx;
+  ctx.lpSource = manifest.c_str();
+  HANDLE context = CreateActCtxW(&ctx);
+  ULONG_PTR cookie = 0;
+  if (context != INVALID_HANDLE_VALUE) ActivateActCtx(context, &cookie);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
   test::FakeServices fx;
   fx.profile.set_text(store::kSettingsFile,
                       "[HOUR]\r\nhou7=7\r\nhou8=8\r\nhou12=12\r\nhou13=13\r\nhou18=18\r\nhou19=19\r\nhou20=20\r\n"

@@ -6,6 +6,9 @@
 #include <cstdlib>
 
 #include "platform/win32/form2_window.h"
+
+#include <uxtheme.h>
+
 #include "platform/win32/input_box.h"
 #include "platform/win32/text.h"
 #include "settings/password_gate.h"
@@ -263,14 +266,50 @@ INSTANTIATE_TEST_SUITE_P(
         CloseCase{"ProgramQuits", [](HWND) { PostQuitMessage(3); }, false, true}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
+// The executable's manifest asks for Common Controls 6, whose themed
+// controls draw differently; the looks are checked both ways.
+class ManifestContext {
+ public:
+  explicit ManifestContext(bool active) {
+    if (!active) return;
+    ACTCTXW ctx{};
+    ctx.cbSize = sizeof ctx;
+    const std::wstring path = w32::Widen(QORVEL_MANIFEST);
+    ctx.lpSource = path.c_str();
+    handle_ = CreateActCtxW(&ctx);
+    if (handle_ != INVALID_HANDLE_VALUE) ActivateActCtx(handle_, &cookie_);
+  }
+  ~ManifestContext() {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    DeactivateActCtx(0, cookie_);
+    ReleaseActCtx(handle_);
+  }
+  ManifestContext(const ManifestContext&) = delete;
+  ManifestContext& operator=(const ManifestContext&) = delete;
+  [[nodiscard]] bool failed(bool wanted) const { return wanted && handle_ == INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  ULONG_PTR cookie_ = 0;
+};
+
 // Layout and looks, on a window created but not shown modally.
-class Form2Looks : public ::testing::Test {
+class Form2Looks : public ::testing::TestWithParam<bool> {
  protected:
+  void SetUp() override {
+    ASSERT_FALSE(context.failed(GetParam())) << "manifest not loaded";
+    const bool themed = GetWindowTheme(GetDlgItem(form(), w32::kForm2Command1)) != nullptr;
+    ASSERT_EQ(themed, GetParam()) << "buttons of the wrong common controls";
+  }
+  ManifestContext context{GetParam()};
   w32::Form2Window window{nullptr};
   HWND form() const { return window.hwnd(); }
 };
 
-TEST_F(Form2Looks, CaptionClientSizeAndCentre) {
+INSTANTIATE_TEST_SUITE_P(Controls, Form2Looks, ::testing::Values(false, true),
+                         [](const auto& tc) { return std::string(tc.param ? "CommonControls6" : "Classic"); });
+
+TEST_P(Form2Looks, CaptionClientSizeAndCentre) {
   ASSERT_TRUE(window.alive());
   EXPECT_EQ(WindowText(form()), L"设置");
   const LONG style = GetWindowLongW(form(), GWL_STYLE);
@@ -285,7 +324,7 @@ TEST_F(Form2Looks, CaptionClientSizeAndCentre) {
   EXPECT_NEAR((outer.top + outer.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
 }
 
-TEST_F(Form2Looks, ControlsHaveTheirTextsAndPlaces) {
+TEST_P(Form2Looks, ControlsHaveTheirTextsAndPlaces) {
   struct Expect { int id; const wchar_t* text; int left, top, width, height; };  // twips, in the client
   const Expect controls[] = {
       {w32::kForm2Frame1, L"设置", 120, 120, 4215, 1215},
@@ -325,7 +364,7 @@ TEST_F(Form2Looks, ControlsHaveTheirTextsAndPlaces) {
   EXPECT_TRUE(frame_below);
 }
 
-TEST_F(Form2Looks, PickerOffersOneToTwentyThreeAndNothingElse) {
+TEST_P(Form2Looks, PickerOffersOneToTwentyThreeAndNothingElse) {
   HWND combo = GetDlgItem(form(), w32::kForm2Combo1);
   EXPECT_EQ(GetWindowLongW(combo, GWL_STYLE) & 0x3, CBS_DROPDOWNLIST) << "accepts only its own items";
   ASSERT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 23);
@@ -338,7 +377,7 @@ TEST_F(Form2Looks, PickerOffersOneToTwentyThreeAndNothingElse) {
   EXPECT_EQ(window.combo_text(), "");
 }
 
-TEST_F(Form2Looks, ListIsUnsortedInBoldYaHei) {
+TEST_P(Form2Looks, ListIsUnsortedInBoldYaHei) {
   HWND list = GetDlgItem(form(), w32::kForm2List1);
   EXPECT_EQ(GetWindowLongW(list, GWL_STYLE) & LBS_SORT, 0);
   for (const char* item : {"9", "10", "1", "5"}) window.add_list_item(item);
@@ -372,7 +411,7 @@ std::vector<COLORREF> Render(HWND control, int& width) {
   return pixels;
 }
 
-TEST_F(Form2Looks, EndButtonIsRedWithDarkText) {
+TEST_P(Form2Looks, EndButtonIsRedWithDarkText) {
   int width = 0;
   const auto pixels = Render(GetDlgItem(form(), w32::kForm2Command4), width);
   ASSERT_FALSE(pixels.empty());
@@ -382,28 +421,30 @@ TEST_F(Form2Looks, EndButtonIsRedWithDarkText) {
   EXPECT_GT(text, 10) << "the caption is drawn";
 }
 
-TEST_F(Form2Looks, GroupCaptionsInTheHighlightColour) {
+TEST_P(Form2Looks, GroupCaptionsInTheHighlightColour) {
   for (int id : {w32::kForm2Frame1, w32::kForm2Frame2}) {
     SCOPED_TRACE(id);
     int width = 0;
     const auto pixels = Render(GetDlgItem(form(), id), width);
-    // Smoothed glyphs blend into the face, so count the pixels nearer the
-    // highlight than the ordinary text colour.
-    const auto distance = [](COLORREF a, COLORREF b) {
-      return std::abs(GetRValue(a) - GetRValue(b)) + std::abs(GetGValue(a) - GetGValue(b)) +
-             std::abs(GetBValue(a) - GetBValue(b));
-    };
+    // Smoothed glyphs blend the highlight into the face: count the pixels
+    // lying on that blend, well away from the face. Grey or black text does not.
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
-    const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+    const double d[3] = {double(GetRValue(highlight)) - GetRValue(face), double(GetGValue(highlight)) - GetGValue(face),
+                         double(GetBValue(highlight)) - GetBValue(face)};
     const auto tinted = std::count_if(pixels.begin(), pixels.end(), [&](COLORREF p) {
-      return distance(p, face) > 60 && distance(p, highlight) < distance(p, text);
+      const double v[3] = {double(GetRValue(p)) - GetRValue(face), double(GetGValue(p)) - GetGValue(face),
+                           double(GetBValue(p)) - GetBValue(face)};
+      const double t = (v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      double off = 0;
+      for (int i = 0; i < 3; ++i) off += std::abs(v[i] - t * d[i]);
+      return t > 0.4 && off < 40;
     });
     EXPECT_GT(tinted, 20) << "caption in the highlight colour";
   }
 }
 
-TEST_F(Form2Looks, PasswordFieldRoundTripsChinese) {
+TEST_P(Form2Looks, PasswordFieldRoundTripsChinese) {
   window.set_password_text("家长=口令");
   EXPECT_EQ(window.password_text(), "家长=口令");
   EXPECT_EQ(GetWindowLongW(GetDlgItem(form(), w32::kForm2Text1), GWL_STYLE) & ES_PASSWORD, 0)

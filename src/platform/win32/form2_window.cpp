@@ -113,12 +113,13 @@ void Form2Window::CreateControls() {
   Control(kForm2Command3, L"BUTTON", L"修改", BS_PUSHBUTTON | WS_TABSTOP, 0, 3240, 4440, 1095, 300);
   Control(kForm2Command4, L"BUTTON", L"结束Qorvel", BS_OWNERDRAW | WS_TABSTOP, 0, 840, 0, 1335, 255);
 
-  // Themed group boxes ignore the caption colour; these two keep the classic look.
+  // Themed group boxes ignore the caption colour; these two keep the classic
+  // look (" " names no theme; Wine reads "" as "the default one").
   SetWindowTheme(Control(kForm2Frame1, L"BUTTON", L"设置", BS_GROUPBOX | WS_CLIPSIBLINGS, 0, f1x, f1y, 4215, 1215),
-                 L"", L"");
+                 L" ", L" ");
   SetWindowTheme(Control(kForm2Frame2, L"BUTTON", L"当前可上网时段", BS_GROUPBOX | WS_CLIPSIBLINGS, 0, f2x, f2y,
                          4215, 2895),
-                 L"", L"");
+                 L" ", L" ");
 }
 
 HWND Form2Window::Control(int id, const wchar_t* window_class, std::wstring_view text, DWORD style,
