@@ -6,8 +6,10 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/dialogs_win32.h"
 #include "platform/win32/form1_window.h"
+#include "platform/win32/form2_window.h"
 #include "platform/win32/profile_file_win32.h"
 #include "platform/win32/system_win32.h"
+#include "settings/password_gate.h"
 
 namespace w32 = qorvel::platform::win32;
 
@@ -30,6 +32,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   w32::Form1Window form1(services);
   if (form1.hwnd() == nullptr) return 1;
+  w32::Win32Form2Host form2(services, form1.form(), form1.hwnd());
+  qorvel::settings::PasswordGate gate(services, form1.form(), form2);
+  form1.form().set_settings_door(&gate);
   // The start-up sequence runs before the window is first shown.
   form1.form().Form_Load();
   form1.show();
