@@ -197,13 +197,14 @@ void Form1Window::set_window_pos(int insert_after, unsigned flags) {
 void Form1Window::set_window_state(platform::WindowState state) {
   if (hwnd_ == nullptr) return;
   // Only on a real change: showing again would activate the window twice a
-  // second. SW_SHOWNORMAL, not SW_RESTORE, so a minimised maximised window
-  // comes back normal rather than maximised.
+  // second.
   const bool visible = IsWindowVisible(hwnd_) != FALSE;
   if (state == platform::WindowState::maximized) {
     if (!visible || !IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_SHOWMAXIMIZED);
-  } else if (!visible || IsZoomed(hwnd_) || IsIconic(hwnd_)) {
-    ShowWindow(hwnd_, SW_SHOWNORMAL);
+  } else {
+    // A window minimised from maximised comes back maximised: two steps.
+    if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+    if (!visible || IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_SHOWNORMAL);
   }
 }
 
