@@ -175,19 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{"OnlyTheFirstLineCounts", "[mm]\r\nnober=1\r\nnober2=2\r\n", "2", false}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
-TEST(Gate, WrongAnswerKeepsTheLayoutUntilTheNextTick) {
-  Rig r;
-  r.fx.profile.set_text(kFile, SettingsFile({12}));
-  r.fx.clock.set_hour(12);
-  r.form1.Timer1_Timer();  // compact, not topmost
-  r.PressSettings("wrong");
-  EXPECT_TRUE(r.main.fake_window().topmost);
-
-  r.fx.log.clear();
-  r.form1.Timer1_Timer();
-  EXPECT_FALSE(r.main.fake_window().topmost) << "the hour check is back in charge";
-}
-
 // --- The settings window ---------------------------------------------------
 
 struct VisitCase {
@@ -369,16 +356,6 @@ TEST(Road, NoHoursLeftLocksAtEveryHour) {
     r.form1.Timer1_Timer();
     EXPECT_TRUE(r.main.fake_window().topmost) << "hour " << hour;
   }
-}
-
-TEST(Road, EmptyPasswordSavedThenCancelOpens) {
-  Rig r;
-  r.fx.profile.set_text(kFile, SettingsFile({1}));
-  r.host.visit = [](FakeForm2View& v, settings::Form2& f) { v.text1.clear(); f.Command3_Click(); };
-  r.PressSettings("907");
-  r.host.visit = nullptr;
-  const Log calls = r.PressSettings(std::nullopt);
-  EXPECT_NE(std::find(calls.begin(), calls.end(), "Form2 shown"), calls.end());
 }
 
 }  // namespace

@@ -206,23 +206,6 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenTheGuardResumes) {
   EXPECT_EQ(r.Count("timer on"), 1);
 }
 
-TEST(SettingsRoad, AWrongOrCancelledPromptOpensNothing) {
-  struct Case { const wchar_t* typed; bool ok; };
-  for (const Case c : {Case{L"908", true}, Case{L"907", false}, Case{L"", true}}) {
-    SCOPED_TRACE(platform::win32::Narrow(c.typed) + (c.ok ? " OK" : " Cancel"));
-    Rig r;
-    {
-      test::Steps steps({Answer(c.typed, c.ok)});
-      r.form1.Command2_Click();
-    }
-    EXPECT_TRUE(r.main.fake_timer().enabled());
-    EXPECT_TRUE(r.main.fake_window().topmost);
-    EXPECT_EQ(r.Count("Form2 shown"), 0);
-    EXPECT_EQ(FindOwnWindow(w32::kForm2ClassName, L"设置"), nullptr);
-    EXPECT_TRUE(IsWindowEnabled(r.owner));
-  }
-}
-
 struct CloseCase {
   const char* name;
   std::function<void(HWND)> close;
