@@ -107,7 +107,6 @@ TEST_F(Form1WindowTest, ControlsAtDesignGeometry) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     HWND control = GetDlgItem(hwnd(), c.id);
-    ASSERT_NE(control, nullptr);
     EXPECT_EQ(Text(control), c.text);
     const RECT r = ChildRect(hwnd(), c.id);
     EXPECT_EQ(r.left, c.left);
@@ -123,6 +122,21 @@ TEST_F(Form1WindowTest, ControlsAtDesignGeometry) {
     EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
     EXPECT_EQ(Narrow(font.lfFaceName), "微软雅黑");
   }
+}
+
+// Moved to a 200 % monitor: the twips are converted again, fonts included.
+TEST_F(Form1WindowTest, FollowsADpiChange) {
+  RECT suggested{0, 0, 2074, 1874};
+  SendMessageW(hwnd(), WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  const RECT r = ChildRect(hwnd(), Form1Window::kCommand4);
+  EXPECT_EQ(r.left, 360);
+  EXPECT_EQ(r.right - r.left, 120);
+  EXPECT_EQ(r.bottom - r.top, 34);
+  EXPECT_EQ(ChildRect(hwnd(), Form1Window::kLabel1).top, 272);
+  LOGFONTW font{};
+  HWND l1 = GetDlgItem(hwnd(), Form1Window::kL1);
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(l1, WM_GETFONT, 0, 0)), sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -192);
 }
 
 TEST_F(Form1WindowTest, EachTickAppliesItsLayoutWhateverTheUserDid) {
@@ -151,10 +165,8 @@ TEST_F(Form1WindowTest, EachTickAppliesItsLayoutWhateverTheUserDid) {
       EXPECT_GT(clock.right - clock.left, 600);  // sized to the date, not to "Label1"
     } else {
       // 615 x 260 twips: 41 x 17.33 px, rounded to the nearest pixel.
-      EXPECT_EQ(r.left, 0);
-      EXPECT_EQ(r.top, 0);
-      EXPECT_EQ(r.right, 41);
-      EXPECT_EQ(r.bottom, 17);
+      const RECT compact{0, 0, 41, 17};
+      EXPECT_TRUE(EqualRect(&r, &compact));
     }
   }
 }

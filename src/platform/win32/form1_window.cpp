@@ -62,6 +62,13 @@ HFONT ButtonFont(int dpi) {
   return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
+std::wstring WindowText(HWND hwnd) {
+  const int length = GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), length + 1)));
+  return text;
+}
+
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSEXW wc{};
   if (GetClassInfoExW(instance, kClassName, &wc)) return;
@@ -151,13 +158,11 @@ void Form1Window::LayOutControls() {
 
 void Form1Window::FitLabelToText(int id) {
   HWND label = GetDlgItem(hwnd_, id);
-  const int length = GetWindowTextLengthW(label);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  GetWindowTextW(label, text.data(), length + 1);
+  const std::wstring text = WindowText(label);
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
   SIZE extent{};
-  GetTextExtentPoint32W(dc, text.c_str(), length, &extent);
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   TEXTMETRICW metrics{};
   GetTextMetricsW(dc, &metrics);
   SelectObject(dc, old);
@@ -176,12 +181,7 @@ void Form1Window::set_hours_text(std::string_view text) { SetLabelText(kLabel2, 
 
 std::string Form1Window::hours_text() const {
   if (hwnd_ == nullptr) return {};
-  HWND label = GetDlgItem(hwnd_, kLabel2);
-  const int length = GetWindowTextLengthW(label);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  GetWindowTextW(label, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(length));
-  return Narrow(text);
+  return Narrow(WindowText(GetDlgItem(hwnd_, kLabel2)));
 }
 
 void Form1Window::unload() {
