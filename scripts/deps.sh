@@ -10,7 +10,6 @@ qorvel_need_packages() {
   command -v wine >/dev/null || missing+=(wine)
   [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
   command -v Xvfb >/dev/null || missing+=(xvfb)
-  command -v xwd >/dev/null || missing+=(x11-apps)
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
   [ -d /usr/lib/x86_64-linux-gnu/cmake/benchmark ] || missing+=(libbenchmark-dev)
   command -v locale-gen >/dev/null || missing+=(locales)
