@@ -1,360 +1,144 @@
+// The password gate and the settings window on fakes.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <optional>
+#include <algorithm>
+#include <sstream>
 
 #include "settings/form2.h"
 #include "settings/password_gate.h"
-#include "store/module1.h"
 #include "support/fakes.h"
 
 namespace qorvel {
 namespace {
 
-using test::FakeForm1View;
-using test::FakeServices;
 using test::Log;
+using List = std::vector<std::string>;
 
-constexpr std::string_view kFile = store::kSettingsFile;
-
-// The settings window as a list of values; close() reports to the presenter
-// as the real window does.
-class FakeForm2View final : public settings::Form2View {
- public:
-  explicit FakeForm2View(Log& log) : log_(log) {}
+// The settings window as values. Each opening runs `script` on it, then closes
+// it unless the script ended it. Words: "pick H", "add", "select H", "delete",
+// "delete-all", "type TEXT", "clear", "save", "end".
+struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
+  ScriptedForm2(test::FakeServices& services, guard::Form1& main) : fx(services), form1(main) {}
   void clear_list() override { items.clear(); selection.reset(); }
   void add_list_item(std::string_view text) override { items.emplace_back(text); }
-  std::vector<std::string> list_items() const override { return items; }
+  List list_items() const override { return items; }
   std::optional<std::size_t> selected_index() const override { return selection; }
   std::string combo_text() const override { return combo; }
   std::string password_text() const override { return text1; }
-  void set_password_text(std::string_view text) override { text1 = std::string(text); }
-  void close() override {
-    log_.push_back("close Form2");
-    closed = true;
-    if (presenter != nullptr) presenter->Form_QueryUnload();
-  }
-
-  void Select(std::string_view item) {
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i] == item) selection = i;
-    }
-  }
-
-  settings::Form2* presenter = nullptr;
-  std::vector<std::string> items;
-  std::optional<std::size_t> selection;
-  std::string combo;
-  std::string text1;
-  bool closed = false;
-
- private:
-  Log& log_;
-};
-
-using Visit = std::function<void(FakeForm2View&, settings::Form2&)>;
-
-// Opens a fresh settings window, lets the visit act on it, and closes it with
-// the close button unless the visit ended it.
-class ScriptedForm2Host final : public settings::Form2Host {
- public:
-  ScriptedForm2Host(FakeServices& fx, guard::Form1& form1) : fx_(fx), form1_(form1) {}
+  void set_password_text(std::string_view text) override { text1 = text; }
+  void close() override { closed = true; fx.log.push_back("close Form2"); form->Form_QueryUnload(); }
   void show_modal() override {
-    fx_.log.push_back("Form2 shown");
-    FakeForm2View view(fx_.log);
-    settings::Form2 form(fx_.services, view, form1_);
-    view.presenter = &form;
-    form.Form_Load();
-    if (visit) visit(view, form);
-    if (!view.closed) view.close();
-    last_list = view.items;
-    last_text1 = view.text1;
+    fx.log.push_back("Form2 shown");
+    settings::Form2 f(fx.services, *this, form1);
+    form = &f;
+    f.Form_Load();
+    std::istringstream in(script);
+    for (std::string word, arg; in >> word;) {
+      if (word == "pick") in >> combo;
+      if (word == "add") f.Command1_Click();
+      if (word == "select" && in >> arg) selection = std::find(items.begin(), items.end(), arg) - items.begin();
+      if (word == "delete") f.Command2_Click();
+      for (; word == "delete-all" && !items.empty(); f.Command2_Click()) selection = 0;
+      if (word == "type") in >> text1;
+      if (word == "clear") text1.clear();
+      if (word == "save") f.Command3_Click();
+      if (word == "end") f.Command4_Click();
+    }
+    if (!closed) close();
   }
-  Visit visit;
-  std::vector<std::string> last_list;
-  std::string last_text1;
-
- private:
-  FakeServices& fx_;
-  guard::Form1& form1_;
+  test::FakeServices& fx;
+  guard::Form1& form1;
+  settings::Form2* form = nullptr;
+  std::string script, combo, text1;
+  List items;
+  std::optional<std::size_t> selection;
+  bool closed = false;
 };
 
-struct Rig {
-  FakeServices fx;
-  FakeForm1View main{fx.log};
-  guard::Form1 form1{fx.services, main};
-  ScriptedForm2Host host{fx, form1};
-  settings::PasswordGate gate{fx.services, form1, host};
-
-  Rig() { form1.set_settings_door(&gate); }
-
-  // Presses "设置" and answers the prompt (nullopt: Cancel).
-  Log PressSettings(std::optional<std::string> answer) {
-    fx.log.clear();
-    if (answer) fx.dialogs.input_answers.push_back(*answer);
-    form1.Command2_Click();
-    return fx.log;
+struct Rig : test::FakeGuard {
+  ScriptedForm2 host{fx, form};
+  settings::PasswordGate gate{fx.services, form, host};
+  Rig() { form.set_settings_door(&gate); }
+  // "设置", answered with `typed` ("": Cancel); an opened settings window runs `script`.
+  Log Press(std::string typed, std::string script = "") {
+    fx.system.typed = std::move(typed);
+    host.script = std::move(script);
+    return Calls([&] { form.Command2_Click(); });
   }
-  std::string File() const { return fx.profile.text(kFile).value_or("<none>"); }
 };
 
-std::string SettingsFile(std::initializer_list<int> hours, std::string_view password = "907") {
+std::string SettingsFile(const List& hours, std::string_view password = "907") {
   std::string text = "[HOUR]\r\n";
-  for (int h : hours) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  for (const auto& h : hours) text += "hou" + h + "=" + h + "\r\n";
   return text + "[mm]\r\nnober=" + std::string(password) + "\r\n[bb]\r\ntwo=0\r\n";
 }
 
-std::string HoursLine(std::initializer_list<int> latest_first) {
-  std::string text;
-  for (int h : latest_first) text += std::to_string(h) + "点  ";
-  return text;
-}
-
-// --- The password gate -----------------------------------------------------
-
-struct GateCase {
-  const char* name;
-  std::optional<std::string> file;  // nullopt: no settings file
-  std::optional<std::string> answer;  // nullopt: Cancel
-  bool opens;
-};
-
-void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
-
-class Gate : public ::testing::TestWithParam<GateCase> {};
-
-TEST_P(Gate, OpensOnlyOnTheExactPassword) {
-  const auto& c = GetParam();
-  Rig r;
-  if (c.file) r.fx.profile.set_text(kFile, *c.file);
-  const std::string before = r.File();
-
-  const Log calls = r.PressSettings(c.answer);
-
-  const Log prompt = {"timer off", "pos -2 3", "input 请输入密码 / app"};
-  Log expected = prompt;
-  if (c.opens) {
-    // The visit itself is checked below; here only its frame.
-    expected.insert(expected.end(), {"timer off", "pos -2 3", "Form2 shown", "close Form2", "timer on"});
-    ASSERT_GE(calls.size(), expected.size());
-    EXPECT_EQ(Log(calls.begin(), calls.begin() + static_cast<long>(expected.size())), expected);
-    EXPECT_EQ(calls.back().rfind("Label2 ", 0), 0u) << "the close refreshes the hours line last";
-  } else {
-    expected.insert(expected.end(), {"timer on", "pos -1 3"});
-    EXPECT_EQ(calls, expected) << "no message, no settings window";
-  }
-  EXPECT_TRUE(r.main.fake_timer().enabled());
-  EXPECT_EQ(r.main.fake_window().topmost, !c.opens);
-  EXPECT_TRUE(r.fx.dialogs.last_input_masked);
-  EXPECT_TRUE(r.fx.dialogs.messages.empty());
-  EXPECT_EQ(r.File(), before) << "the gate never writes";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Answers, Gate,
-    ::testing::Values(
-        GateCase{"InitialPassword", SettingsFile({1, 2}), "907", true},
-        GateCase{"WrongPassword", SettingsFile({1, 2}), "908", false},
-        GateCase{"Cancel", SettingsFile({1, 2}), std::nullopt, false},
-        GateCase{"EmptyEntryAgainstInitial", SettingsFile({1, 2}), "", false},
-        GateCase{"PrefixIsNotEnough", SettingsFile({1, 2}), "90", false},
-        GateCase{"TrailingSpaceCounts", SettingsFile({1, 2}), "907 ", false},
-        GateCase{"EmptyStoredOpensOnCancel", SettingsFile({1}, ""), std::nullopt, true},
-        GateCase{"EmptyStoredOpensOnEmptyEntry", SettingsFile({1}, ""), "", true},
-        GateCase{"EmptyStoredRefusesText", SettingsFile({1}, ""), "907", false},
-        GateCase{"LowerCaseStoredRefusesUpper", SettingsFile({1}, "abc"), "ABC", false},
-        GateCase{"LowerCaseStoredAcceptsLower", SettingsFile({1}, "abc"), "abc", true},
-        GateCase{"EqualsSignWholePassword", SettingsFile({1}, "a=b=c"), "a=b=c", true},
-        GateCase{"EqualsSignValueFieldAloneRefused", SettingsFile({1}, "a=b=c"), "a", false},
-        GateCase{"ChinesePassword", SettingsFile({1}, "家长口令"), "家长口令", true},
-        GateCase{"NoFileMeansInitial", std::nullopt, "907", true},
-        GateCase{"NoMmSectionMeansInitial", "[HOUR]\r\nhou1=1\r\n", "907", true},
-        GateCase{"EmptyMmSectionMeansInitial", "[mm]\r\n[HOUR]\r\nhou1=1\r\n", "907", true},
-        GateCase{"LineWithoutEqualsMeansInitial", "[mm]\r\nnober\r\n", "907", true},
-        GateCase{"LineWithoutEqualsRefusesItsText", "[mm]\r\nnober\r\n", "nober", false},
-        GateCase{"OnlyTheFirstLineCounts", "[mm]\r\nnober=1\r\nnober2=2\r\n", "2", false}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-// --- The settings window ---------------------------------------------------
-
-struct VisitCase {
-  const char* name;
-  Visit visit;
-  std::string file_after;  // starting from SettingsFile({1, 2, 3, 4, 5})
-  std::vector<std::string> list_after;
-  std::string text1_after;
-};
-
-void PrintTo(const VisitCase& c, std::ostream* os) { *os << c.name; }
-
-class Visits : public ::testing::TestWithParam<VisitCase> {};
-
-TEST_P(Visits, ChangeTheFileAndTheWindowAsExpected) {
-  const auto& c = GetParam();
-  Rig r;
-  r.fx.profile.set_text(kFile, SettingsFile({1, 2, 3, 4, 5}));
-  r.host.visit = c.visit;
-
-  r.PressSettings("907");
-
-  EXPECT_EQ(r.File(), c.file_after);
-  EXPECT_EQ(r.host.last_list, c.list_after);
-  EXPECT_EQ(r.host.last_text1, c.text1_after);
-}
-
-const std::vector<std::string> kOneToFive = {"1", "2", "3", "4", "5"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Form2, Visits,
-    ::testing::Values(
-        VisitCase{"LookOnly", [](auto&, auto&) {}, SettingsFile({1, 2, 3, 4, 5}), kOneToFive, "907"},
-        VisitCase{"AddNewHourGoesLastUnderHOUR",
-                  [](FakeForm2View& v, settings::Form2& f) { v.combo = "23"; f.Command1_Click(); },
-                  SettingsFile({1, 2, 3, 4, 5, 23}), {"1", "2", "3", "4", "5", "23"}, "907"},
-        VisitCase{"AddListedHourChangesNothing",
-                  [](FakeForm2View& v, settings::Form2& f) { v.combo = "3"; f.Command1_Click(); },
-                  SettingsFile({1, 2, 3, 4, 5}), kOneToFive, "907"},
-        VisitCase{"AddWithNothingPicked", [](auto&, settings::Form2& f) { f.Command1_Click(); },
-                  SettingsFile({1, 2, 3, 4, 5}), kOneToFive, "907"},
-        VisitCase{"DeleteThenAddPutsTheLineLast",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    v.Select("2");
-                    f.Command2_Click();
-                    EXPECT_FALSE(v.selection) << "the reload drops the selection";
-                    v.combo = "2";
-                    f.Command1_Click();
-                  },
-                  SettingsFile({1, 3, 4, 5, 2}), {"1", "3", "4", "5", "2"}, "907"},
-        VisitCase{"DeleteWithNoSelectionChangesNothing",
-                  [](auto&, settings::Form2& f) { f.Command2_Click(); }, SettingsFile({1, 2, 3, 4, 5}),
-                  kOneToFive, "907"},
-        VisitCase{"DeleteEveryHour",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    while (!v.items.empty()) {
-                      v.selection = 0;
-                      f.Command2_Click();
-                    }
-                  },
-                  "[HOUR]\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=0\r\n", {}, "907"},
-        VisitCase{"UnsavedPasswordReplacedByAdd",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    v.text1 = "typed";
-                    v.combo = "9";
-                    f.Command1_Click();
-                  },
-                  SettingsFile({1, 2, 3, 4, 5, 9}), {"1", "2", "3", "4", "5", "9"}, "907"},
-        VisitCase{"UnsavedPasswordReplacedByDelete",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    v.text1 = "typed";
-                    v.Select("5");
-                    f.Command2_Click();
-                  },
-                  SettingsFile({1, 2, 3, 4}), {"1", "2", "3", "4"}, "907"},
-        VisitCase{"UnsavedPasswordKeptByRefusedAdd",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    v.text1 = "typed";
-                    v.combo = "1";
-                    f.Command1_Click();
-                  },
-                  SettingsFile({1, 2, 3, 4, 5}), kOneToFive, "typed"},
-        VisitCase{"SavePasswordAsTyped",
-                  [](FakeForm2View& v, settings::Form2& f) { v.text1 = "Ab=c"; f.Command3_Click(); },
-                  SettingsFile({1, 2, 3, 4, 5}, "Ab=c"), kOneToFive, "Ab=c"},
-        VisitCase{"SaveEmptyPassword",
-                  [](FakeForm2View& v, settings::Form2& f) { v.text1.clear(); f.Command3_Click(); },
-                  SettingsFile({1, 2, 3, 4, 5}, ""), kOneToFive, ""},
-        VisitCase{"SavedPasswordShownWholeOnReload",
-                  [](FakeForm2View& v, settings::Form2& f) {
-                    v.text1 = "新=密码";
-                    f.Command3_Click();
-                    v.text1.clear();
-                    v.combo = "7";
-                    f.Command1_Click();
-                  },
-                  SettingsFile({1, 2, 3, 4, 5, 7}, "新=密码"), {"1", "2", "3", "4", "5", "7"}, "新=密码"}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-TEST(Form2Load, ShowsValueFieldsInFileOrderAndTheWholePassword) {
-  FakeServices fx;
-  fx.profile.set_text(kFile, "[HOUR]\r\nhou9=9\r\nhou0=0\r\nhou5=5=x\r\n[mm]\r\nnober=p=q\r\n");
-  FakeForm1View main(fx.log);
-  guard::Form1 form1(fx.services, main);
-  FakeForm2View view(fx.log);
-  settings::Form2 form(fx.services, view, form1);
-  view.items = {"stale"};
-  form.Form_Load();
-  EXPECT_EQ(view.items, (std::vector<std::string>{"9", "0", "5"}));
-  EXPECT_EQ(view.text1, "p=q");
-}
-
-TEST(Form2Close, EveryWayOutTurnsTheTimerOnAndRefreshesTheHoursLine) {
-  struct Way { const char* name; Visit visit; bool program_ends; };
-  const Way ways[] = {
-      {"close button", [](auto&, auto&) {}, false},
-      {"end button", [](auto&, settings::Form2& f) { f.Command4_Click(); }, true},
+TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
+  const List one = {"1"};
+  const struct { std::optional<std::string> file; const char* typed; bool opens; } cases[] = {
+      {SettingsFile(one), "907", true},          {SettingsFile(one), "908", false},
+      {SettingsFile(one), "", false},            {SettingsFile(one), "90", false},
+      {SettingsFile(one, ""), "", true},         {SettingsFile(one, ""), "907", false},
+      {SettingsFile(one, "abc"), "ABC", false},  {SettingsFile(one, "a=b"), "a=b", true},
+      {SettingsFile(one, "a=b"), "a", false},    {std::nullopt, "907", true},
+      {"[HOUR]\r\nhou1=1\r\n", "907", true},     {"[mm]\r\nnober\r\n", "907", true},
   };
-  for (const auto& way : ways) {
-    SCOPED_TRACE(way.name);
+  for (const auto& c : cases) {
     Rig r;
-    r.fx.profile.set_text(kFile, SettingsFile({3, 1, 2}));
-    r.main.hours = "stale";
-    r.host.visit = way.visit;
-    r.fx.registry.values["Run\\guard"] = "D:\\tools\\guard.exe";
-
-    const Log calls = r.PressSettings("907");
-
-    Log tail = {"close Form2", "timer on", "Label2 ", "Label2 " + HoursLine({2, 1, 3})};
-    if (way.program_ends) tail.push_back("unload Form1");
-    ASSERT_GE(calls.size(), tail.size());
-    EXPECT_EQ(Log(calls.end() - static_cast<long>(tail.size()), calls.end()), tail);
-    EXPECT_EQ(r.main.unloaded, way.program_ends);
-    EXPECT_EQ(r.File(), SettingsFile({3, 1, 2})) << "the file stays";
-    EXPECT_EQ(r.fx.registry.values.size(), 1u) << "the Run value stays";
-    EXPECT_EQ(r.fx.profile.writes, 0);
+    if (c.file) r.SetFile(*c.file);
+    const Log calls = r.Press(c.typed);
+    Log expected = {"timer off", "pos -2 3", "input 请输入密码 / app"};
+    const Log opened = {"timer off", "pos -2 3", "Form2 shown", "close Form2", "timer on", "Label2 ",
+                        "Label2 " + r.view.hours};
+    const Log refused = {"timer on", "pos -1 3"};  // no message
+    for (const auto& call : c.opens ? opened : refused) expected.push_back(call);
+    EXPECT_EQ(calls, expected) << c.file.value_or("no file") << " typed " << c.typed;
+    EXPECT_TRUE(r.fx.system.masked);
+    EXPECT_EQ(r.File(), c.file.value_or("<none>")) << "the gate never writes";
   }
 }
 
-// The typical road: the parent removes 22 and 23 at 21:30; from 22:00 the
-// window locks again.
-TEST(Road, DeletedHoursLockAfterTheClose) {
-  Rig r;
-  r.fx.profile.set_text(kFile, test::FirstRunFileText());
-  r.fx.clock.set_hour(21, 30);
-  r.form1.Timer1_Timer();
-  r.host.visit = [](FakeForm2View& v, settings::Form2& f) {
-    for (const char* h : {"22", "23"}) {
-      v.Select(h);
-      f.Command2_Click();
-    }
+TEST(Form2, AddDeleteAndSaveChangeTheFileAndReloadTheWindow) {
+  const List five = {"1", "2", "3", "4", "5"};
+  const struct { const char* script; List hours; const char* password, *text1; } cases[] = {
+      {"pick 23 add", {"1", "2", "3", "4", "5", "23"}, "907", "907"},
+      {"pick 3 add", five, "907", "907"},
+      {"add", five, "907", "907"},
+      {"select 2 delete pick 2 add", {"1", "3", "4", "5", "2"}, "907", "907"},
+      {"delete", five, "907", "907"},
+      {"delete-all", {}, "907", "907"},
+      {"type typed pick 9 add", {"1", "2", "3", "4", "5", "9"}, "907", "907"},
+      {"type typed select 5 delete", {"1", "2", "3", "4"}, "907", "907"},
+      {"type Ab=c save", five, "Ab=c", "Ab=c"},
+      {"clear save", five, "", ""},
+      {"type 新=密码 save clear pick 7 add", {"1", "2", "3", "4", "5", "7"}, "新=密码", "新=密码"},
   };
-
-  r.PressSettings("907");
-
-  EXPECT_EQ(r.main.hours, HoursLine({21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
-  ASSERT_TRUE(r.main.fake_timer().enabled());
-  r.form1.Timer1_Timer();
-  EXPECT_FALSE(r.main.fake_window().topmost);
-  r.fx.clock.set_hour(22, 0);
-  r.form1.Timer1_Timer();
-  EXPECT_TRUE(r.main.fake_window().topmost);
+  for (const auto& c : cases) {
+    Rig r;
+    r.SetFile(SettingsFile(five));
+    r.Press("907", c.script);
+    EXPECT_EQ(r.File(), SettingsFile(c.hours, c.password)) << c.script;
+    EXPECT_EQ(r.host.items, c.hours) << c.script;
+    EXPECT_EQ(r.host.text1, c.text1) << c.script;
+  }
 }
 
-TEST(Road, NoHoursLeftLocksAtEveryHour) {
+TEST(Form2, EndClosesBothWindowsAndLeavesTheFileAlone) {
   Rig r;
-  r.fx.profile.set_text(kFile, SettingsFile({0, 12}));
-  r.host.visit = [](FakeForm2View& v, settings::Form2& f) {
-    while (!v.items.empty()) {
-      v.selection = v.items.size() - 1;
-      f.Command2_Click();
-    }
-  };
-  r.PressSettings("907");
-  EXPECT_EQ(r.main.hours, "");
+  r.SetFile(SettingsFile({"3", "1"}));
+  const Log calls = r.Press("907", "end");
+  EXPECT_EQ(Log(calls.end() - 5, calls.end()),
+            (Log{"close Form2", "timer on", "Label2 ", "Label2 1点  3点  ", "unload Form1"}));
+  EXPECT_EQ(r.File(), SettingsFile({"3", "1"}));
+}
+
+TEST(Form2, WithNoHoursLeftEveryTickAfterTheCloseLocks) {
+  Rig r;
+  r.SetFile(SettingsFile({"0", "12"}));
+  r.Press("907", "delete-all");
   for (int hour = 0; hour < 24; ++hour) {
     r.fx.clock.set_hour(hour);
-    r.main.fake_window().topmost = false;
-    r.form1.Timer1_Timer();
-    EXPECT_TRUE(r.main.fake_window().topmost) << "hour " << hour;
+    EXPECT_EQ(r.Calls([&] { r.form.Timer1_Timer(); }).back(), "pos -1 3") << hour;
   }
 }
 

@@ -1,191 +1,163 @@
 #pragma once
-// Fakes of the services and of the main window, recording what the logic
-// asks of them in one shared log so tests can check the order of calls
-// across services.
-#include <deque>
+// Fakes of the services and the main window. They share one log, so a test
+// can check the order of calls across services.
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "guard/form1.h"
+#include "platform/codepage.h"
+#include "platform/portable/ini_text.h"
 #include "platform/services.h"
+#include "store/module1.h"
 
 namespace qorvel::test {
 
 using Log = std::vector<std::string>;
+template <class N> std::string Str(N n) { return std::to_string(n); }
 
-// Profile files kept in memory as code page 936 bytes, with the same rules as
-// the real ones.
-class MemoryProfileFile final : public platform::ProfileFile {
- public:
-  explicit MemoryProfileFile(Log& log) : log_(log) {}
-  std::string get_section(std::string_view section, std::size_t buffer_size,
-                          std::string_view file) override;
-  bool write_string(std::string_view section, std::string_view key,
-                    std::optional<std::string_view> value, std::string_view file) override;
-
-  // The file's text in UTF-8, or nullopt when it does not exist.
-  [[nodiscard]] std::optional<std::string> text(std::string_view file) const;
-  void set_text(std::string_view file, std::string_view utf8);
-  void remove(std::string_view file) { files_.erase(std::string(file)); }
-  [[nodiscard]] bool exists(std::string_view file) const { return files_.count(std::string(file)) != 0; }
-
-  bool fail_writes = false;   // every write fails and changes nothing
-  int writes = 0;             // write_string calls
-
- private:
-  Log& log_;
-  std::map<std::string, std::string> files_;  // path -> code page 936 bytes
+// Settings files kept in memory as code page 936 bytes and edited by the
+// portable engine, so the logic meets the real file rules.
+struct MemoryProfileFile final : platform::ProfileFile {
+  explicit MemoryProfileFile(Log& l) : log(l) {}
+  std::string get_section(std::string_view section, std::size_t size, std::string_view file) override {
+    const auto it = files.find(file);
+    const std::string_view bytes = it == files.end() ? std::string_view() : it->second;
+    return platform::cp936_to_utf8(platform::ini::get_section(bytes, platform::utf8_to_cp936(section), size).buffer);
+  }
+  bool write_string(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                    std::string_view file) override {
+    log.push_back("write [" + std::string(section) + "] " + std::string(key) +
+                  (value ? "=" + std::string(*value) : " deleted"));
+    if (fail_writes) return false;
+    using platform::utf8_to_cp936;
+    auto& bytes = files[std::string(file)];
+    const auto ansi = value ? std::optional(utf8_to_cp936(*value)) : std::nullopt;
+    if (auto updated = platform::ini::write_string(bytes, utf8_to_cp936(section), utf8_to_cp936(key), ansi))
+      bytes = std::move(*updated);
+    return true;
+  }
+  [[nodiscard]] std::optional<std::string> text(std::string_view file) const {  // UTF-8; nullopt if missing
+    const auto it = files.find(file);
+    return it == files.end() ? std::nullopt : std::optional(platform::cp936_to_utf8(it->second));
+  }
+  void set_text(std::string_view file, std::string_view utf8) {
+    files[std::string(file)] = platform::utf8_to_cp936(utf8);
+  }
+  Log& log;
+  std::map<std::string, std::string, std::less<>> files;
+  bool fail_writes = false;  // every write fails and changes nothing
 };
 
-class FakeClock final : public platform::Clock {
- public:
+struct FakeClock final : platform::Clock {
   platform::LocalTime now() const override { return time; }
-  // "2026/12/6 0:30:05"; the date alone at midnight.
-  std::string general_date(const platform::LocalTime& t) const override;
-  platform::LocalTime time{2026, 12, 6, 0, 30, 0};
+  std::string general_date(const platform::LocalTime& t) const override {  // a fixed day, as wide as a real date
+    return "2026/12/6 " + Str(t.hour) + ":" + Str(t.minute) + ":" + Str(t.second);
+  }
   void set_hour(int hour, int minute = 0) { time.hour = hour; time.minute = minute; }
+  platform::LocalTime time{2026, 12, 6, 0, 30, 0};
 };
 
-class FakeProcess final : public platform::ProcessInfo {
- public:
+// Every other service. Calls that act are logged; message boxes all give
+// `answer`, the input box gives `typed`.
+struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform::Privilege, platform::Power,
+                          platform::Shell, platform::Registry, platform::Dialogs {
+  FakeSystem(Log& l, const MemoryProfileFile& p) : log(l), profile(p) {}
   bool previous_instance() const override { return previous; }
   std::string exe_directory() const override { return directory; }
   std::string exe_name() const override { return name; }
-  bool previous = false;
-  std::string directory = "D:\\tools";
-  std::string name = "guard";
-};
-
-class FakeFileSystem final : public platform::FileSystem {
- public:
-  explicit FakeFileSystem(const MemoryProfileFile& profile) : profile_(profile) {}
   std::optional<bool> file_exists(std::string_view path) const override {
-    if (fail) return std::nullopt;
-    return profile_.exists(path);
+    if (existence_unknown) return std::nullopt;
+    return profile.text(path).has_value();
   }
-  bool fail = false;
-
- private:
-  const MemoryProfileFile& profile_;
+  bool enable_shutdown_privilege() override { return Note("privilege"); }
+  bool exit_windows(unsigned f, unsigned why) override { return Note("exit_windows " + Str(f) + " " + Str(why)); }
+  bool start_process(std::string_view line, int show) override {
+    return Note("start " + std::string(line) + " /" + Str(show));
+  }
+  bool set_local_machine_string(std::string_view subkey, std::string_view value, std::string_view data) override {
+    Note("registry " + std::string(value) + "=" + std::string(data));
+    if (!registry_fails) run_values[std::string(subkey) + "\\" + std::string(value)] = data;
+    return !registry_fails;
+  }
+  int message_box(std::string_view text, unsigned style) override {
+    Note("message " + Str(style) + " " + std::string(text));
+    return answer;
+  }
+  std::string input_box(std::string_view prompt, std::string_view title, bool is_masked) override {
+    masked = is_masked;
+    Note("input " + std::string(prompt) + " / " + std::string(title));
+    return typed;
+  }
+  bool Note(std::string entry) { log.push_back(std::move(entry)); return true; }
+  Log& log;
+  const MemoryProfileFile& profile;
+  bool previous = false, existence_unknown = false, registry_fails = false, masked = false;
+  std::string directory = "D:\\tools", name = "guard", typed;
+  int answer = 2;  // IDCANCEL
+  std::map<std::string, std::string> run_values;  // "subkey\name" -> data
 };
 
-class FakePrivilege final : public platform::Privilege {
- public:
-  explicit FakePrivilege(Log& log) : log_(log) {}
-  bool enable_shutdown_privilege() override { log_.push_back("privilege"); return true; }
- private:
-  Log& log_;
-};
-
-class FakePower final : public platform::Power {
- public:
-  explicit FakePower(Log& log) : log_(log) {}
-  bool exit_windows(unsigned flags, unsigned reason) override;
- private:
-  Log& log_;
-};
-
-class FakeShell final : public platform::Shell {
- public:
-  explicit FakeShell(Log& log) : log_(log) {}
-  bool start_process(std::string_view command_line, int show_style) override;
- private:
-  Log& log_;
-};
-
-class FakeRegistry final : public platform::Registry {
- public:
-  explicit FakeRegistry(Log& log) : log_(log) {}
-  bool set_local_machine_string(std::string_view subkey, std::string_view name,
-                                std::string_view data) override;
-  bool fail = false;
-  std::map<std::string, std::string> values;  // "subkey\\name" -> data
- private:
-  Log& log_;
-};
-
-// Message and input boxes answered from queues; an empty queue answers
-// Cancel (message box 2, input box "").
-class FakeDialogs final : public platform::Dialogs {
- public:
-  explicit FakeDialogs(Log& log) : log_(log) {}
-  int message_box(std::string_view text, unsigned style) override;
-  std::string input_box(std::string_view prompt, std::string_view title, bool masked) override;
-  std::deque<int> message_answers;
-  std::deque<std::string> input_answers;
-  struct Shown { std::string text; unsigned style; };
-  std::vector<Shown> messages;
-  int inputs = 0;
-  bool last_input_masked = false;
- private:
-  Log& log_;
-};
-
-// All fakes wired together; services is what the logic is given.
 struct FakeServices {
   Log log;
   MemoryProfileFile profile{log};
   FakeClock clock;
-  FakeProcess process;
-  FakeFileSystem files{profile};
-  FakePrivilege privilege{log};
-  FakePower power{log};
-  FakeShell shell{log};
-  FakeRegistry registry{log};
-  FakeDialogs dialogs{log};
-  platform::Services services{profile, clock, process, files, privilege, power, shell, registry, dialogs};
+  FakeSystem system{log, profile};
+  platform::ProcessInfo& process = system;
+  platform::FileSystem& files = system;
+  platform::Privilege& privilege = system;
+  platform::Power& power = system;
+  platform::Shell& shell = system;
+  platform::Registry& registry = system;
+  platform::Services services{profile, clock, process, files, privilege, power, shell, registry, system};
 };
 
-class FakeWindow final : public platform::Window {
- public:
-  explicit FakeWindow(Log& log) : log_(log) {}
-  void set_window_pos(int insert_after, unsigned flags) override;
-  void set_window_state(platform::WindowState state) override;
-  void set_top(int twips) override;
-  void set_left(int twips) override;
-  void set_width(int twips) override;
-  void set_height(int twips) override;
-  bool topmost = false;
-  platform::WindowState state = platform::WindowState::normal;
-  int top = -1, left = -1, width = 15555, height = 14055;
- private:
-  Log& log_;
-};
-
-class FakeTimer final : public platform::Timer {
- public:
-  explicit FakeTimer(Log& log) : log_(log) {}
-  void set_enabled(bool on) override { enabled_ = on; log_.push_back(on ? "timer on" : "timer off"); }
-  bool enabled() const override { return enabled_; }
- private:
-  Log& log_;
-  bool enabled_ = true;
-};
-
-class FakeForm1View final : public guard::Form1View {
- public:
-  explicit FakeForm1View(Log& log) : log_(log), window_(log), timer_(log) {}
-  platform::Window& window() override { return window_; }
-  platform::Timer& timer() override { return timer_; }
-  void set_clock_text(std::string_view text) override;
-  void set_hours_text(std::string_view text) override;
+// The main window with its window handle and Timer1: one log, one object.
+struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer {
+  explicit FakeForm1View(Log& l) : log(l) {}
+  platform::Window& window() override { return *this; }
+  platform::Timer& timer() override { return *this; }
+  void set_clock_text(std::string_view text) override { clock = text; log.push_back("L1 " + clock); }
+  void set_hours_text(std::string_view text) override { hours = text; log.push_back("Label2 " + hours); }
   std::string hours_text() const override { return hours; }
-  void unload() override { unloaded = true; log_.push_back("unload Form1"); }
+  void unload() override { unloaded = true; log.push_back("unload Form1"); }
+  void set_window_pos(int insert_after, unsigned flags) override {
+    log.push_back("pos " + Str(insert_after) + " " + Str(flags));
+    topmost = insert_after == platform::kHwndTopmost || (topmost && insert_after != platform::kHwndNotopmost);
+  }
+  void set_window_state(platform::WindowState s) override {
+    log.push_back(s == platform::WindowState::maximized ? "state maximized" : "state normal");
+  }
+  void set_top(int twips) override { log.push_back("top " + Str(twips)); }
+  void set_left(int twips) override { log.push_back("left " + Str(twips)); }
+  void set_width(int twips) override { log.push_back("width " + Str(twips)); }
+  void set_height(int twips) override { log.push_back("height " + Str(twips)); }
+  void set_enabled(bool is_on) override { on = is_on; log.push_back(on ? "timer on" : "timer off"); }
+  bool enabled() const override { return on; }
+  FakeForm1View& fake_window() { return *this; }
+  FakeForm1View& fake_timer() { return *this; }
+  Log& log;
+  std::string clock = "Label1", hours;
+  bool topmost = false, on = true, unloaded = false;
+};
 
-  FakeWindow& fake_window() { return window_; }
-  FakeTimer& fake_timer() { return timer_; }
-  std::string clock = "Label1";
-  std::string hours;
-  bool unloaded = false;
- private:
-  Log& log_;
-  FakeWindow window_;
-  FakeTimer timer_;
+// The main window's logic on fakes.
+struct FakeGuard {
+  FakeServices fx;
+  FakeForm1View view{fx.log};
+  guard::Form1 form{fx.services, view};
+  void SetFile(std::string_view text) { fx.profile.set_text(store::kSettingsFile, text); }
+  std::string File() const { return fx.profile.text(store::kSettingsFile).value_or("<none>"); }
+  // Runs one step of the logic and returns the calls it made.
+  template <class Step> Log Calls(Step step) { fx.log.clear(); step(); return fx.log; }
 };
 
 // The first-run settings file, as Windows writes it.
-std::string FirstRunFileText();
+inline std::string FirstRunFileText() {
+  std::string text = "[HOUR]\r\n";
+  for (int h = 1; h <= 23; ++h) text += "hou" + Str(h) + "=" + Str(h) + "\r\n";
+  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=0\r\n";
+}
 
 }  // namespace qorvel::test

@@ -1,0 +1,154 @@
+// The main window's logic: the hour check, the password-free commands and
+// the start-up (first run, then the start-with-Windows prompt).
+#include <gtest/gtest.h>
+
+#include "support/fakes.h"
+
+namespace qorvel {
+namespace {
+
+using test::FirstRunFileText;
+using test::Log;
+using RunValues = std::map<std::string, std::string>;
+
+const Log kCompact = {"pos -2 3", "state normal", "top 0", "left 0", "width 615", "height 260"};
+
+const std::string kPrompt = "message 1 是否加入开机启动\r\n软件显示屏幕左上角\r\n初始密码:907";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\";
+const Log kAsked = {"privilege", kPrompt};
+
+std::string HourFile(std::string_view lines) { return "[HOUR]\r\n" + std::string(lines) + "[mm]\r\nnober=907\r\n"; }
+
+struct Guard : test::FakeGuard {
+  // One tick at the given time: "compact", "locked", "" for no calls, or other.
+  std::string Tick(int hour, int minute = 0) {
+    fx.clock.set_hour(hour, minute);
+    const Log calls = Calls([&] { form.Timer1_Timer(); });
+    if (calls == kCompact) return "compact";
+    if (calls == Log{"L1 " + fx.clock.general_date(fx.clock.time), "state maximized", "pos -1 3"}) return "locked";
+    return calls.empty() ? "" : "other, starting " + calls.front();
+  }
+  Log Load(int answer = 2) {  // 2: Cancel
+    fx.system.answer = answer;
+    return Calls([&] { form.Form_Load(); });
+  }
+};
+
+TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
+  const struct { const char* what; std::optional<std::string> file; int hour, minute; const char* layout; } cases[] = {
+      {"first run, 00:30", FirstRunFileText(), 0, 30, "locked"},
+      {"first run, 01:00", FirstRunFileText(), 1, 0, "compact"},
+      {"no file", std::nullopt, 12, 0, "locked"},
+      {"empty HOUR", HourFile(""), 12, 0, "locked"},
+      {"letters count as hour 0", HourFile("houx=abc\r\n"), 0, 10, "compact"},
+      {"leading zero", HourFile("hou08=08\r\n"), 8, 0, "compact"},
+      {"a fraction matches no hour", HourFile("hou8=8.5\r\n"), 8, 0, "locked"},
+  };
+  for (const auto& c : cases) {
+    Guard g;
+    if (c.file) g.SetFile(*c.file);
+    EXPECT_EQ(g.Tick(c.hour, c.minute), c.layout) << c.what;
+  }
+}
+
+TEST(CheckHour, AHandEditCountsAtTheNextTickAndADisabledTimerChangesNothing) {
+  Guard g;
+  g.SetFile(HourFile("hou9=9\r\n"));
+  EXPECT_EQ(g.Tick(10), "locked");
+  g.SetFile(HourFile("hou9=9\r\nhou10=10\r\n"));
+  EXPECT_EQ(g.Tick(10), "compact");
+  g.SetFile(HourFile("hou9=9\r\n"));
+  EXPECT_EQ(g.Tick(10), "locked");
+  g.view.set_enabled(false);
+  EXPECT_EQ(g.Tick(9), "") << "a tick queued before the timer stopped must keep the layout and the clock";
+  g.view.set_enabled(true);
+  EXPECT_EQ(g.Tick(9), "compact");
+}
+
+TEST(ShowAllowedHours, ListsTheValueFieldsLatestFirstAndRebuildsEachTime) {
+  std::string first_run;
+  for (int h = 23; h >= 1; --h) first_run += std::to_string(h) + "点  ";
+  const struct { std::string file, line; } cases[] = {
+      {FirstRunFileText(), first_run}, {HourFile(""), ""}, {"[hour]\r\nhou7=7\r\nhou5=5=x\r\n", "5点  7点  "}};
+  for (const auto& c : cases) {
+    Guard g;
+    g.SetFile(c.file);
+    g.form.Command4_Click();
+    g.form.Command4_Click();  // twice: rebuilt, not appended to
+    EXPECT_EQ(g.view.hours, c.line);
+  }
+}
+
+TEST(Commands, LockAndPowerOffReachThePlatformWithTheirExactArguments) {
+  Guard g;
+  EXPECT_EQ(g.Calls([&] { g.form.Command1_Click(); g.form.Command3_Click(); g.form.Command2_Click(); }),
+            (Log{"start RunDll32.exe user32.dll,LockWorkStation /1", "exit_windows 12 0"}))
+      << "and the settings button without a door does nothing";
+}
+
+TEST(Startup, FirstStartCreatesTheFileThenAsksUntilAnsweredOk) {
+  Guard g;
+  const Log calls = g.Load();
+  EXPECT_EQ(g.File(), FirstRunFileText());
+  ASSERT_EQ(calls.size(), 71u);  // privilege, 23 passes of three writes, prompt
+  EXPECT_EQ(calls[1], "write [HOUR] hou1=1");
+  EXPECT_EQ(calls.back(), kPrompt);
+  EXPECT_EQ(g.Load(), kAsked) << "Cancel: asked again at the next start";
+  EXPECT_EQ(g.Load(platform::kIdOk), (Log{"privilege", kPrompt, "registry guard=D:\\tools\\guard", "write [bb] two=1",
+                                          "message 64 设置成功,重启后生效"}));
+  EXPECT_EQ(g.fx.system.run_values, (RunValues{{kRunKey + "guard", "D:\\tools\\guard"}}));
+  EXPECT_EQ(g.File().substr(g.File().size() - 7), "two=1\r\n");
+  EXPECT_EQ(g.Load(), Log{"privilege"}) << "the next start neither writes nor asks";
+}
+
+TEST(Startup, ASecondInstanceDoesNothing) {
+  Guard g;
+  g.fx.system.previous = true;
+  EXPECT_EQ(g.Load(platform::kIdOk), Log{});
+  EXPECT_EQ(g.File(), "<none>");
+}
+
+TEST(Startup, OkRegistersTheQuotedOrRootedPathOrSaysItFailedAndAsksAgain) {
+  const struct { const char *directory, *run_value; bool registry_fails; const char* message; } cases[] = {
+      {"C:\\", "C:\\\\guard", false, "message 64 设置成功,重启后生效"},
+      {"C:\\Program Files", "\"C:\\Program Files\\guard\"", false, "message 64 设置成功,重启后生效"},
+      {"D:\\tools", "", true, "message 48 设置失败,请以管理员身份运行后重试"},
+  };
+  for (const auto& c : cases) {
+    Guard g;
+    g.fx.system.directory = c.directory;
+    g.fx.system.registry_fails = c.registry_fails;
+    const Log calls = g.Load(platform::kIdOk);
+    EXPECT_EQ(calls.back(), c.message);
+    EXPECT_EQ(g.fx.system.run_values[kRunKey + "guard"], c.run_value);  // "": nothing stored
+    EXPECT_EQ(g.Load(), c.registry_fails ? kAsked : Log{"privilege"}) << "the flag records only a registration";
+  }
+}
+
+TEST(Startup, AnExistingFileIsNeverRepairedAndItsFlagDecidesThePrompt) {
+  const struct { const char* bb; bool asks; } cases[] = {
+      {"[bb]\r\ntwo=1\r\n", false},   {"[bb]\r\ntwo=01.0\r\n", false}, {"[bb]\r\ntwo=0\r\nthree=1\r\n", true},
+      {"[bb]\r\ntwo=yes\r\n", true},  {"[bb]\r\ntwo\r\n", true},       {"", true},
+  };
+  for (const auto& c : cases) {
+    Guard g;
+    const std::string file = "[mm]\r\nnober=4321\r\n" + std::string(c.bb);  // no HOUR; the prompt still says 907
+    g.SetFile(file);
+    EXPECT_EQ(g.Load(), c.asks ? kAsked : Log{"privilege"}) << c.bb;
+    EXPECT_EQ(g.File(), file);
+  }
+}
+
+TEST(Startup, AFirstRunFailureStopsTheWritingButNotTheStartUp) {
+  for (const bool existence_unknown : {true, false}) {
+    Guard g;
+    g.fx.system.existence_unknown = existence_unknown;
+    g.fx.profile.fail_writes = !existence_unknown;
+    const Log calls = g.Load();
+    EXPECT_EQ(calls.size(), existence_unknown ? 2u : 3u);  // at most the first write was tried
+    EXPECT_EQ(calls.back(), kPrompt);
+  }
+}
+
+}  // namespace
+}  // namespace qorvel

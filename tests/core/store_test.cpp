@@ -1,0 +1,186 @@
+// The settings store: the file routines and the readers applied to their
+// lines; the profile engine on bytes, with the rules Windows applies; and what
+// the portable profile file leaves on disk. Whole sequences (first run, delete
+// then add) are checked through the fakes by the guard and settings tests.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/portable/ini_text.h"
+#include "platform/portable/portable_profile_file.h"
+#include "support/fakes.h"
+
+namespace qorvel {
+namespace {
+
+namespace fs = std::filesystem;
+namespace ini = platform::ini;
+using namespace std::string_literals;
+using namespace store;
+using test::Log;
+
+struct Module1 : ::testing::Test { Log log; test::MemoryProfileFile profile{log}; };
+
+TEST_F(Module1, RoutinesPassTheirArgumentsInTheirOwnOrders) {
+  EXPECT_TRUE(ReadProfileSection(profile, "HOUR", kSettingsFile).empty());
+  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "mm", "nober", " 9=07 "));
+  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "HOUR", "hou5", ""));
+  EXPECT_EQ(DeleteProfileValue(profile, "mm", "nober", kSettingsFile), 0);
+  EXPECT_FALSE(WriteProfileValue(profile, kSettingsFile, "mm", "   ", "1")) << "blank key";
+  EXPECT_FALSE(WriteProfileValue(profile, kSettingsFile, "", "nober", "1")) << "blank section";
+  EXPECT_EQ(log, (Log{"write [mm] nober= 9=07 ", "write [HOUR] hou5=", "write [mm] nober deleted"}));
+  EXPECT_EQ(ReadProfileSection(profile, "hour", kSettingsFile), Log{"hou5="});
+  profile.fail_writes = true;
+  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "mm", "nober", "1")) << "a refused write still counts";
+
+  struct Throwing final : platform::ProfileFile {
+    std::string get_section(std::string_view, std::size_t, std::string_view) override { return {}; }
+    bool write_string(std::string_view, std::string_view, std::optional<std::string_view>, std::string_view) override {
+      throw std::runtime_error("disk gone");
+    }
+  } throwing;
+  EXPECT_FALSE(WriteProfileValue(throwing, kSettingsFile, "mm", "nober", "1"));
+  EXPECT_EQ(DeleteProfileValue(throwing, "mm", "nober", kSettingsFile), 0);
+}
+
+TEST_F(Module1, ASectionOverTheBufferIsReadAsFarAsItFits) {
+  std::string text = "[HOUR]\r\n";
+  const std::string value(990, '7');
+  for (int i = 0; i < 40; ++i) text += "hou" + std::to_string(i) + "=" + value + "\r\n";  // about 40000 bytes
+  profile.set_text(kSettingsFile, text);
+  const auto hours = ReadProfileSection(profile, "HOUR", kSettingsFile);
+  ASSERT_EQ(hours.size(), 33u);  // 32 whole lines, then a cut one
+  EXPECT_EQ(hours[31], "hou31=" + value);
+  std::size_t total = 0;
+  for (const auto& h : hours) total += h.size() + 1;
+  EXPECT_EQ(total, kSectionBufferSize - 1);  // the cut line ends at the first of the two NULs
+}
+
+TEST(LineReaders, ValueFieldStopsAtTheNextEqualsAndValReadsNumbersAsBasicDoes) {
+  const struct { const char* line; const char* field; } fields[] = {
+      {"hou8=8", "8"}, {"nober=a=b", "a"}, {"nober=", ""}, {"=x", "x"}, {"noequals", ""}};
+  for (const auto& c : fields) EXPECT_EQ(ValueField(c.line), c.field) << c.line;
+  const struct { const char* text; double value; } cases[] = {
+      {"08", 8},      {"8.5", 8.5},      {"", 0},         {"abc", 0},         {"12abc", 12},  {"  \t7", 7},
+      {"1 2", 12},    {"- 5", -5},       {"+5", 5},       {"+-5", 0},         {"-.5", -0.5},  {"1.2.3", 1.2},
+      {"1e3", 1000},  {"1E-2", 0.01},    {"2d2", 200},    {"1e", 1},          {"1 e 2", 100}, {"&H1F", 31},
+      {"&hff", 255},  {"&H8000", -32768}, {"&HFFFF", -1}, {"&H10000", 65536}, {"&O17", 15},   {"&O8", 0},
+      {"&H", 0},      {" &H 1F", 31},    {"12=13", 12}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(Val(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(IniRead, SectionsAsWindowsReturnsThem) {
+  const std::string names = "[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n";  // 35 bytes of lines
+  const std::string all = "name1=val1\0name2=\0name3\0name4=val4\0\0"s;
+  const struct { const char* what; std::string file, section; std::size_t size; std::string buffer; std::size_t count; }
+  cases[] = {
+      {"missing section", "[mm]\r\nnober=907\r\n", "HOUR", 100, "\0\0"s, 0},
+      {"section without lines", "[HOUR]\r\n[mm]\r\nnober=907\r\n", "HOUR", 100, "\0\0"s, 0},
+      {"file order, to the next header", "[s]\r\nk2=2\r\nk1=1\r\n[t]\r\nn=9\r\n", "s", 100, "k2=2\0k1=1\0\0"s, 10},
+      {"name case and header spaces ignored", "[ HOUR ]\r\nhou1=1\r\n", "hour", 100, "hou1=1\0\0"s, 7},
+      {"blank and ; lines skipped, others as they stand", "[s]\r\n\r\n  a = 1 \r\n;note\r\n   \r\nnoeq\r\n=v\r\n",
+       "s", 100, "  a = 1 \0noeq\0=v\0\0"s, 17},
+      {"LF line ends, no final line end", "[s]\nk=1\nj=2", "s", 100, "k=1\0j=2\0\0"s, 8},
+      {"first of two like-named sections", "[s]\r\nk=1\r\n[S]\r\nk=2\r\n", "s", 100, "k=1\0\0"s, 4},
+      {"exactly fits", names, "s", 37, all, 35},
+      {"one byte short: still two NULs", names, "s", 36, all, 34},
+      {"cut inside a double-byte character", "[s]\r\nk=\xd6\xd0\xce\xc4\r\n", "s", 7, "k=\xd6\xd0\xce\0\0"s, 5},
+      {"second byte like ] ends no header", "[\x81\x5d]\r\nk=1\r\n", "\x81\x5d", 100, "k=1\0\0"s, 4},
+      {"second bytes do not fold case", "[\x81\x41]\r\nk=1\r\n", "\x81\x61", 100, "\0\0"s, 0},
+  };
+  for (const auto& c : cases) {
+    const auto read = ini::get_section(c.file, c.section, c.size);
+    EXPECT_EQ(read.buffer, c.buffer) << c.what;
+    EXPECT_EQ(read.count, c.count) << c.what;
+  }
+}
+
+TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
+  const std::string two = "[HOUR]\r\nhou1=1\r\n[mm]\r\nnober=907\r\n";
+  const std::string hour = "[HOUR]\r\nhou1=1\r\n";
+  // A result of nullopt: the file is left as it is.
+  const struct { const char* what; std::string file, section, key; std::optional<std::string> value, result; }
+  cases[] = {
+      {"creates the file", "", "HOUR", "hou1", "1", hour},
+      {"new section last, no blank line", two, "bb", "two", "0", two + "[bb]\r\ntwo=0\r\n"},
+      {"new key after its section's last line", two, "hour", "hou2", "2", hour + "hou2=2\r\n[mm]\r\nnober=907\r\n"},
+      {"replace keeps line and key spelling", two, "HOUR", "HOU1", "5", "[HOUR]\r\nhou1=5\r\n[mm]\r\nnober=907\r\n"},
+      {"value kept whole", two, "mm", "nober", " a=b ", hour + "[mm]\r\nnober= a=b \r\n"},
+      {"an empty value is a value", two, "mm", "nober", "", hour + "[mm]\r\nnober=\r\n"},
+      {"the same value changes nothing", "[HOUR]\r\nhou1=1", "HOUR", "hou1", "1", std::nullopt},
+      {"a last line gets its line end", "[HOUR]\r\nhou1=1", "HOUR", "hou2", "2", hour + "hou2=2\r\n"},
+      {"...also for a change elsewhere", "[a]\r\nk=1\r\n[b]\r\nk=1", "a", "k", "2", "[a]\r\nk=2\r\n[b]\r\nk=1\r\n"},
+      {"blank lines, comments and spacing kept", "[s]\r\n  a = 1\r\n;note\r\n\r\n[t]\n", "s", "b", "2",
+       "[s]\r\n  a = 1\r\n;note\r\nb=2\r\n\r\n[t]\n"},
+      {"the header keeps its spelling", "[ hour ]\r\nhou1=1\r\n", "HOUR", "hou1", "2", "[ hour ]\r\nhou1=2\r\n"},
+      {"a line without = is a key", "[s]\r\nk\r\n", "s", "K", "1", "[s]\r\nk=1\r\n"},
+      {"delete removes the key's line", two, "hour", "HOU1", std::nullopt, "[HOUR]\r\n[mm]\r\nnober=907\r\n"},
+      {"delete of a missing key: no change", two, "HOUR", "hou9", std::nullopt, std::nullopt},
+      {"delete in a missing section: no change", two, "bb", "two", std::nullopt, std::nullopt},
+      {"code page 936 stored as its bytes", two, "\xc9\xe8\xd6\xc3", "\xc3\xdc", "\xb2\xe2",
+       two + "[\xc9\xe8\xd6\xc3]\r\n\xc3\xdc=\xb2\xe2\r\n"},
+      {"double-byte section name ending in ]", "[\x81\x5d]\r\nk=1\r\n", "\x81\x5d", "k", "2", "[\x81\x5d]\r\nk=2\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::optional<std::string_view> value;
+    if (c.value) value = *c.value;
+    EXPECT_EQ(ini::write_string(c.file, c.section, c.key, value), c.result) << c.what;
+  }
+}
+
+struct PortableFile : ::testing::Test {
+  PortableFile() { fs::remove_all(dir); fs::create_directories(dir); }
+  ~PortableFile() override {
+    std::error_code ignored;
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove_all(dir, ignored);
+  }
+  static std::string Bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  auto Entries() const { return std::distance(fs::directory_iterator(dir), {}); }
+
+  const fs::path dir = fs::temp_directory_path() /
+                       ("qorvel-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  const std::string file = (dir / "mdb.ini").string();
+  platform::PortableProfileFile profile;
+};
+
+TEST_F(PortableFile, StoresCodePage936AndReplacesTheFileWhole) {
+  EXPECT_EQ(profile.get_section("mm", 32767, file), std::string(2, '\0'));
+  EXPECT_TRUE(profile.write_string("mm", "nober", "密码", file));
+  const std::string gbk = "[mm]\r\nnober=\xc3\xdc\xc2\xeb\r\n";
+  EXPECT_EQ(Bytes(file), gbk);
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
+  EXPECT_EQ(profile.get_section("mm", 11, file), std::string("nober=密?\0\0", 12)) << "a cut character reads as ?";
+  fs::create_hard_link(file, dir / "old");  // keeps the old bytes in view
+  EXPECT_TRUE(profile.write_string("mm", "x", "1", file));
+  EXPECT_EQ(Bytes(dir / "old"), gbk) << "written in place, not replaced";
+  EXPECT_EQ(Bytes(file), gbk + "x=1\r\n");
+  EXPECT_EQ(Entries(), 2) << "no temporary file left";
+}
+
+TEST_F(PortableFile, AWriteThatChangesNothingOrCannotBeDoneLeavesTheFileAlone) {
+  std::ofstream(file, std::ios::binary) << "[bb]\r\ntwo=0";
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const auto stamp = fs::last_write_time(file);
+  EXPECT_TRUE(profile.write_string("BB", "TWO", "0", file));
+  EXPECT_TRUE(profile.write_string("bb", "one", std::nullopt, file));
+  EXPECT_TRUE(profile.write_string("xx", "one", std::nullopt, (dir / "none.ini").string()));
+  EXPECT_EQ(fs::last_write_time(file), stamp);
+  fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_FALSE(profile.write_string("bb", "two", "1", file));
+  EXPECT_FALSE(profile.write_string("bb", "two", std::nullopt, file));
+  EXPECT_FALSE(profile.write_string("bb", "two", "1", (dir / "missing" / "mdb.ini").string()));
+  EXPECT_EQ(Bytes(file), "[bb]\r\ntwo=0");
+  EXPECT_EQ(Entries(), 1) << "no new file, no temporary file";
+}
+
+}  // namespace
+}  // namespace qorvel
