@@ -16,7 +16,7 @@ class ProfileFile {
   // Reads a section into a buffer of buffer_size ANSI characters and returns
   // the filled part, converted to UTF-8: every entry line of the section in
   // file order, each followed by a NUL, the whole followed by one more NUL.
-  // A missing file or section gives "\0" alone; a section that does not fit
+  // A missing file or section gives the two NULs alone; a section that does not fit
   // is cut so that the result still ends with two NULs.
   [[nodiscard]] virtual std::string get_section(std::string_view section, std::size_t buffer_size,
                                                 std::string_view file) = 0;
