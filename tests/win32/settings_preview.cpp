@@ -1,5 +1,5 @@
-// Shows the settings window over a sample settings file until it is closed;
-// scripts/screenshot-settings.sh photographs it.
+// Shows the settings window over a sample settings file until it is closed,
+// for scripts/screenshot-settings.sh to photograph.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -16,19 +16,14 @@ int main() {
   ACTCTXW ctx{};
   ctx.cbSize = sizeof ctx;
   ctx.lpSource = manifest.c_str();
-  HANDLE context = CreateActCtxW(&ctx);
   ULONG_PTR cookie = 0;
-  if (context != INVALID_HANDLE_VALUE) ActivateActCtx(context, &cookie);
+  ActivateActCtx(CreateActCtxW(&ctx), &cookie);
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-
   test::FakeServices fx;
-  fx.profile.set_text(store::kSettingsFile,
-                      "[HOUR]\r\nhou7=7\r\nhou8=8\r\nhou12=12\r\nhou13=13\r\nhou18=18\r\nhou19=19\r\nhou20=20\r\n"
-                      "hou21=21\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n");
+  fx.profile.set_text(store::kSettingsFile, "[HOUR]\r\nhou7=7\r\nhou8=8\r\nhou12=12\r\nhou13=13\r\nhou18=18\r\n"
+                                            "hou19=19\r\nhou20=20\r\nhou21=21\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n");
   test::FakeForm1View main(fx.log);
   guard::Form1 form1(fx.services, main);
-  platform::win32::Win32Form2Host host(fx.services, form1);
-  host.show_modal();
-  return 0;
+  platform::win32::Win32Form2Host(fx.services, form1).show_modal();
 }
