@@ -1,7 +1,12 @@
 // The real main window, in-process with fake services, under Wine.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "platform/win32/clock_win32.h"
 #include "platform/win32/form1_window.h"
+#include "platform/win32/system_win32.h"
 #include "platform/win32/text.h"
 #include "store/module1.h"
 #include "support/fakes.h"
@@ -161,6 +166,38 @@ TEST_F(Form1WindowTest, ButtonsReachTheirHandlers) {
     EXPECT_EQ(fx.log, c.log);
     EXPECT_EQ(window.hours_text(), c.label2);
     EXPECT_EQ(ItemRect(Form1Window::kLabel2).right > 500 + 248, !c.label2.empty()) << "sized to its text";
+  }
+}
+
+// The RunDll32.exe beside this test is a stand-in that writes down how it
+// was started; CreateProcess looks in the program's own folder first.
+TEST_F(Form1WindowTest, LockButtonStartsRunDll32WithANormalWindow) {
+  platform::win32::Win32Shell shell;
+  platform::Services real{fx.profile, fx.clock, fx.process, fx.files, fx.privilege,
+                          fx.power,   shell,    fx.registry, fx.system};
+  Form1Window with_shell{real};
+  const std::wstring marker = L"qorvel-rundll32.txt";  // in the folder the stand-in inherits
+  DeleteFileW(marker.c_str());
+  SetEnvironmentVariableW(L"QORVEL_STANDIN_MARKER", marker.c_str());
+  SendMessageW(GetDlgItem(with_shell.hwnd(), Form1Window::kCommand1), BM_CLICK, 0, 0);
+  for (int i = 0; i < 400 && GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  std::ifstream in(marker.c_str(), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "show=1\nRunDll32.exe user32.dll,LockWorkStation");
+  in.close();
+  DeleteFileW(marker.c_str());
+}
+
+// The locale's general date: date and time, but the date alone at midnight.
+TEST(Win32Clock, WritesTheDateAloneAtMidnight) {
+  const platform::win32::Win32Clock clock;
+  const platform::LocalTime midnight{2026, 12, 6, 0, 0, 0};
+  const std::string date = clock.general_date(midnight);
+  EXPECT_NE(date.find("2026"), std::string::npos);
+  EXPECT_EQ(date.find(' '), std::string::npos);
+  for (const auto& t : {platform::LocalTime{2026, 12, 6, 0, 0, 1}, platform::LocalTime{2026, 12, 6, 23, 59, 58}}) {
+    const std::string text = clock.general_date(t);
+    EXPECT_EQ(text.substr(0, date.size() + 1), date + " ");
+    EXPECT_NE(text.find(t.second == 1 ? "01" : "58"), std::string::npos);
   }
 }
 

@@ -50,19 +50,5 @@ TEST(Registry, WritesCodePage936StringsUnderLocalMachine) {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, Widen(subkey).c_str());
 }
 
-// The RunDll32.exe beside this test is a stand-in that writes down how it
-// was started; CreateProcess looks in the test's folder first.
-TEST(Shell, StartsTheCommandLineWithItsShowStyle) {
-  const std::wstring marker = L"qorvel-rundll32.txt";  // in the folder the stand-in inherits
-  DeleteFileW(marker.c_str());
-  SetEnvironmentVariableW(L"QORVEL_STANDIN_MARKER", marker.c_str());
-  ASSERT_TRUE(Win32Shell().start_process("RunDll32.exe user32.dll,LockWorkStation", 1));
-  for (int i = 0; i < 400 && GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
-  std::ifstream in(marker.c_str(), std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "show=1\nRunDll32.exe user32.dll,LockWorkStation");
-  in.close();
-  DeleteFileW(marker.c_str());
-}
-
 }  // namespace
 }  // namespace qorvel::platform::win32
