@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,10 @@ class Dialogs {
   // executable's name without extension). Returns the button pressed.
   virtual int message_box(std::string_view text, unsigned style) = 0;
   // A modal input box with one text field, empty at first. Returns the typed
-  // text, or "" on Cancel, Esc or close. masked hides what is typed.
-  virtual std::string input_box(std::string_view prompt, std::string_view title, bool masked) = 0;
+  // text, or "" on Cancel, Esc, close, or when time_limit (if not zero) runs
+  // out. masked hides what is typed.
+  virtual std::string input_box(std::string_view prompt, std::string_view title, bool masked,
+                                std::chrono::seconds time_limit) = 0;
 };
 
 }  // namespace qorvel::platform

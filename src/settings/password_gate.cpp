@@ -7,11 +7,14 @@
 namespace qorvel::settings {
 
 void PasswordGate::open() {
-  // No hour check may move or lock the window while the prompt is up.
+  // No hour check may move or lock the window while the prompt is up. The
+  // window stays topmost meanwhile (the prompt shows above it): dropping that
+  // would let other programs in front of the lock for as long as the prompt
+  // stays open.
   form1_.Timer1().set_enabled(false);
-  form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
   const std::string stored = StoredPassword(services_.profile);
-  const std::string typed = services_.dialogs.input_box("请输入密码", "app", /*masked=*/true);
+  const std::string typed =
+      services_.dialogs.input_box("请输入密码", "app", /*masked=*/true, kPasswordPromptLimit);
 
   if (typed == stored) {
     form1_.Timer1().set_enabled(false);

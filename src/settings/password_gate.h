@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+
 #include "guard/form1.h"
 #include "platform/services.h"
 
@@ -10,6 +12,10 @@ class Form2Host {
   virtual ~Form2Host() = default;
   virtual void show_modal() = 0;
 };
+
+// How long the password prompt waits. The hour check is off while it is
+// open, so an unanswered prompt must not keep the guard off.
+inline constexpr std::chrono::seconds kPasswordPromptLimit{60};
 
 // The main window's settings button: stops the hour check, asks for the
 // password, and opens the settings window on a match.

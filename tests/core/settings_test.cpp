@@ -87,13 +87,15 @@ TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
     Rig r;
     if (c.file) r.SetFile(*c.file);
     const Log calls = r.Press(c.typed);
-    Log expected = {"timer off", "pos -2 3", "input 请输入密码 / app"};
+    // Still topmost while the prompt is up: only the parent's success drops it.
+    Log expected = {"timer off", "input 请输入密码 / app"};
     const Log opened = {"timer off", "pos -2 3", "Form2 shown", "close Form2", "timer on", "Label2 ",
                         "Label2 " + r.view.hours};
     const Log refused = {"timer on", "pos -1 3"};  // no message
     for (const auto& call : c.opens ? opened : refused) expected.push_back(call);
     EXPECT_EQ(calls, expected) << c.file.value_or("no file") << " typed " << c.typed;
     EXPECT_TRUE(r.fx.system.masked);
+    EXPECT_EQ(r.fx.system.time_limit, settings::kPasswordPromptLimit);
     EXPECT_EQ(r.File(), c.file.value_or("<none>")) << "the gate never writes";
   }
 }

@@ -85,8 +85,10 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
     Note("message " + Str(style) + " " + std::string(text));
     return answer;
   }
-  std::string input_box(std::string_view prompt, std::string_view title, bool is_masked) override {
+  std::string input_box(std::string_view prompt, std::string_view title, bool is_masked,
+                        std::chrono::seconds limit) override {
     masked = is_masked;
+    time_limit = limit;
     Note("input " + std::string(prompt) + " / " + std::string(title));
     return typed;
   }
@@ -96,6 +98,7 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   bool previous = false, existence_unknown = false, registry_fails = false, masked = false;
   std::string directory = "D:\\tools", name = "guard", typed;
   int answer = 2;  // IDCANCEL
+  std::chrono::seconds time_limit{};
   std::map<std::string, std::string> run_values;  // "subkey\name" -> data
 };
 

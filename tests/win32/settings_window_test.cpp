@@ -92,6 +92,25 @@ TEST(InputBox, ReturnsTheTypedTextOnlyOnOk) {
   }
 }
 
+// A prompt left open must neither fall behind the lock nor keep the guard off.
+TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
+  const HWND owner = CreateWindowExW(WS_EX_TOPMOST, L"Static", L"lock", WS_POPUP | WS_VISIBLE, 0, 0, 200, 200,
+                                     nullptr, nullptr, nullptr, nullptr);
+  SetForegroundWindow(owner);
+  SetActiveWindow(owner);
+  bool topmost = false;
+  std::string answer = "unanswered";
+  WithSteps({{L"#32770", L"app",
+              [&](HWND box) {
+                topmost = (GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+                Type(EditOf(box), L"90");  // typed, never confirmed
+              }}},
+            [&] { answer = w32::ShowInputBox("请输入密码", "app", true, std::chrono::seconds(1)); });
+  EXPECT_TRUE(topmost);
+  EXPECT_EQ(answer, "");
+  DestroyWindow(owner);
+}
+
 // A running program's pieces, with a plain window in place of the main one.
 struct Rig {
   Rig() {

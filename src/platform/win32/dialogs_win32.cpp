@@ -13,8 +13,9 @@ int Win32Dialogs::message_box(std::string_view text, unsigned style) {
   return MessageBoxW(GetActiveWindow(), Widen(text).c_str(), title_.c_str(), style);
 }
 
-std::string Win32Dialogs::input_box(std::string_view prompt, std::string_view title, bool masked) {
-  return ShowInputBox(prompt, title, masked);
+std::string Win32Dialogs::input_box(std::string_view prompt, std::string_view title, bool masked,
+                                    std::chrono::seconds time_limit) {
+  return ShowInputBox(prompt, title, masked, time_limit);
 }
 
 }  // namespace qorvel::platform::win32

@@ -15,7 +15,8 @@ class Win32Dialogs final : public Dialogs {
   explicit Win32Dialogs(const ProcessInfo& process);
 
   int message_box(std::string_view text, unsigned style) override;
-  std::string input_box(std::string_view prompt, std::string_view title, bool masked) override;
+  std::string input_box(std::string_view prompt, std::string_view title, bool masked,
+                        std::chrono::seconds time_limit) override;
 
  private:
   std::wstring title_;

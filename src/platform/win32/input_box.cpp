@@ -10,6 +10,7 @@ namespace {
 
 constexpr WORD kPromptId = 100;
 constexpr WORD kEditId = 101;
+constexpr UINT_PTR kTimeLimitTimer = 1;
 
 // Builds a DLGTEMPLATE in memory: no resource script to keep in step with
 // the code, and the texts stay UTF-8 until this edge.
@@ -65,6 +66,7 @@ class TemplateWriter {
 
 struct InputBoxState {
   std::wstring prompt;
+  std::chrono::seconds time_limit;
   std::wstring answer;
 };
 
@@ -74,9 +76,17 @@ INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
       auto* state = reinterpret_cast<InputBoxState*>(lparam);
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       SetDlgItemTextW(dialog, kPromptId, state->prompt.c_str());
+      if (state->time_limit.count() > 0) {
+        SetTimer(dialog, kTimeLimitTimer, static_cast<UINT>(state->time_limit.count() * 1000), nullptr);
+      }
       SetFocus(GetDlgItem(dialog, kEditId));
       return FALSE;  // focus set here, not on the first tab stop
     }
+    case WM_TIMER:
+      if (wparam != kTimeLimitTimer) break;
+      KillTimer(dialog, kTimeLimitTimer);
+      EndDialog(dialog, IDCANCEL);
+      return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
         case IDOK: {
@@ -103,7 +113,8 @@ INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
 
 }  // namespace
 
-std::string ShowInputBox(std::string_view prompt, std::string_view title, bool masked) {
+std::string ShowInputBox(std::string_view prompt, std::string_view title, bool masked,
+                         std::chrono::seconds time_limit) {
   // Laid out like the classic input box: prompt beside the buttons, the
   // field across the bottom. Dialog units.
   TemplateWriter t;
@@ -115,7 +126,7 @@ std::string ShowInputBox(std::string_view prompt, std::string_view title, bool m
   t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 183, 7, 50, 14, IDOK, 0x0080, L"确定");
   t.Item(BS_PUSHBUTTON | WS_TABSTOP, 183, 25, 50, 14, IDCANCEL, 0x0080, L"取消");
 
-  InputBoxState state{Widen(prompt), {}};
+  InputBoxState state{Widen(prompt), time_limit, {}};
   const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.get(), GetActiveWindow(),
                                                  InputBoxProc, reinterpret_cast<LPARAM>(&state));
   if (result != IDOK) return {};
