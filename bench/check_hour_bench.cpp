@@ -45,7 +45,7 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool start_process(std::string_view, int) override { return true; }
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
   int message_box(std::string_view, unsigned) override { return 1; }
-  std::string input_box(std::string_view, std::string_view, bool) override { return {}; }
+  std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
 };
 
 class RecordingView final : public guard::Form1View, platform::Window, platform::Timer {
