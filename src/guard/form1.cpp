@@ -16,15 +16,16 @@ void Form1::Timer1_Timer() {
 void Form1::CheckHour() {
   // Re-read every tick: a hand edit or a settings change counts at once.
   const auto lines = store::ReadProfileSection(services_.profile, "HOUR", store::kSettingsFile);
+  // One reading of the clock per tick: every line is compared with the same
+  // hour, and the locked clock shows the time that was checked.
+  const auto now = services_.clock.now();
   for (const auto& line : lines) {
-    const double allowed = store::Val(store::ValueField(line));
-    const auto now = services_.clock.now();
-    if (allowed == static_cast<double>(now.hour)) {
+    if (store::Val(store::ValueField(line)) == static_cast<double>(now.hour)) {
       ApplyCompactLayout();
       return;
     }
   }
-  ApplyLockedLayout(services_.clock.now());
+  ApplyLockedLayout(now);
 }
 
 // Every tick applies its whole layout, so a moved, minimised or resized

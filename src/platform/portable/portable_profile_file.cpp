@@ -7,7 +7,7 @@
 #include "platform/portable/ini_text.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32/text.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,16 +32,10 @@ std::string TemporaryName(std::string_view path, unsigned long pid) {
 
 #ifdef _WIN32
 
-std::wstring Wide(std::string_view utf8) {
-  const int size = static_cast<int>(utf8.size());
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
-  return wide;
-}
+using win32::Widen;
 
 std::optional<Contents> ReadAll(std::string_view path) {
-  const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  const HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -59,13 +53,13 @@ std::optional<Contents> ReadAll(std::string_view path) {
 }
 
 bool ReplaceAll(std::string_view path, const std::string& bytes) {
-  const std::wstring target = Wide(path);
+  const std::wstring target = Widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     return false;
   }
-  const std::wstring temp = Wide(TemporaryName(path, GetCurrentProcessId()));
+  const std::wstring temp = Widen(TemporaryName(path, GetCurrentProcessId()));
   const HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;

@@ -62,13 +62,6 @@ HFONT ButtonFont(int dpi) {
   return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
-std::wstring WindowText(HWND hwnd) {
-  const int length = GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), length + 1)));
-  return text;
-}
-
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSEXW wc{};
   if (GetClassInfoExW(instance, kClassName, &wc)) return;

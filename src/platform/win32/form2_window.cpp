@@ -19,12 +19,6 @@ constexpr int kClientHeight = 4845;
 constexpr POINT kFrame1 = {120, 120};
 constexpr POINT kFrame2 = {120, 1440};
 
-std::wstring WindowText(HWND hwnd) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
 }  // namespace
 
 Form2Window::Form2Window(HWND owner) : owner_(owner) {

@@ -91,10 +91,7 @@ INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
       switch (LOWORD(wparam)) {
         case IDOK: {
           auto* state = reinterpret_cast<InputBoxState*>(GetWindowLongPtrW(dialog, DWLP_USER));
-          const HWND edit = GetDlgItem(dialog, kEditId);
-          std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-          text.resize(static_cast<std::size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
-          state->answer = std::move(text);
+          state->answer = WindowText(GetDlgItem(dialog, kEditId));
           EndDialog(dialog, IDOK);
           return TRUE;
         }
