@@ -51,14 +51,33 @@ bool WaitFor(Ready ready) {
 }
 
 // A visible top-level window of the process: the main window, or a message
-// box titled after the executable.
+// box titled after the executable. EnumWindows walks one snapshot of the
+// z-order: a FindWindowEx walk can skip a window that the other guard's
+// topmost call moves above the one it stands on.
 HWND WindowOf(DWORD pid, const wchar_t* window_class, const wchar_t* caption) {
-  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, window_class, caption)) != nullptr;) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == pid && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
+  struct Wanted {
+    DWORD pid;
+    const wchar_t* window_class;
+    const wchar_t* caption;
+    HWND found;
+  } wanted{pid, window_class, caption, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM param) -> BOOL {
+        auto& want = *reinterpret_cast<Wanted*>(param);
+        wchar_t name[64] = {};
+        wchar_t text[64] = {};
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        GetClassNameW(w, name, 64);
+        GetWindowTextW(w, text, 64);
+        if (owner != want.pid || !IsWindowVisible(w) || lstrcmpW(name, want.window_class) != 0 ||
+            lstrcmpW(text, want.caption) != 0)
+          return TRUE;
+        want.found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&wanted));
+  return wanted.found;
 }
 
 // The guard refuses to close, so every started copy is terminated.
@@ -117,7 +136,8 @@ TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
   EXPECT_TRUE(WaitFor([&] { return second.Box() != nullptr || second.ShowsWindow(); }));
   Sleep(1000);
   EXPECT_EQ(second.Box(), nullptr) << "the second instance asked";
-  EXPECT_TRUE(registered.ShowsWindow() && second.ShowsWindow());
+  EXPECT_TRUE(registered.ShowsWindow());
+  EXPECT_TRUE(second.ShowsWindow());
   EXPECT_EQ(SettingsFile(), FirstRunFile("1"));
   CleanSystem();
 }
