@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/win32/text.h"
+#include "platform/win32/window_object.h"
 
 namespace qorvel::platform::win32 {
 namespace {
@@ -249,13 +250,9 @@ void Form1Window::ArmTimer() {
 }
 
 LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<Form1Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<Form1Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = WindowObject<Form1Window>(hwnd, msg, lp);
   if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCCREATE) self->hwnd_ = hwnd;
   if (msg == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;

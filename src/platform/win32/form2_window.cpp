@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win32/text.h"
+#include "platform/win32/window_object.h"
 
 namespace qorvel::platform::win32 {
 namespace {
@@ -230,13 +231,9 @@ void Form2Window::DrawRedButton(const DRAWITEMSTRUCT& item) const {
 }
 
 LRESULT CALLBACK Form2Window::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<Form2Window*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<Form2Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = WindowObject<Form2Window>(hwnd, message, lparam);
   if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCCREATE) self->hwnd_ = hwnd;
   return self->Handle(message, wparam, lparam);
 }
 
