@@ -3,13 +3,17 @@
 // modal loops under Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <imm.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "platform/win32/dialogs_win32.h"
 #include "platform/win32/form2_window.h"
 #include "platform/win32/input_box.h"
+#include "platform/win32/profile_file_win32.h"
 #include "platform/win32/text.h"
 #include "settings/password_gate.h"
 #include "store/module1.h"
@@ -83,6 +87,9 @@ TEST(InputBox, ReturnsTheTypedTextOnlyOnOk) {
                 [&c](HWND box) {
                   EXPECT_EQ(GetFocus(), EditOf(box)) << "typing goes straight into the field";
                   EXPECT_EQ((GetWindowLongW(EditOf(box), GWL_STYLE) & ES_PASSWORD) != 0, c.masked);
+                  const HIMC ime = ImmGetContext(EditOf(box));
+                  EXPECT_NE(ime, nullptr) << "a Chinese password needs the input method";
+                  ImmReleaseContext(EditOf(box), ime);
                   EXPECT_NE(FindWindowExW(box, nullptr, L"Static", L"请输入密码"), nullptr);
                   Type(EditOf(box), c.typed);
                   PostMessageW(c.msg == WM_KEYDOWN ? EditOf(box) : box, c.msg, c.wp, 0);
@@ -112,17 +119,19 @@ TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
 }
 
 // A running program's pieces, with a plain window in place of the main one.
+// The settings file is kept in memory unless a real profile service is given.
 struct Rig {
-  Rig() {
+  explicit Rig(platform::ProfileFile* file = nullptr) : profile(file != nullptr ? *file : fx.profile) {
     form1.set_settings_door(&gate);
     fx.profile.set_text(store::kSettingsFile, test::FirstRunFileText());
   }
   ~Rig() { DestroyWindow(owner); }
 
   test::FakeServices fx;
+  platform::ProfileFile& profile;
   w32::Win32Dialogs dialogs{fx.process};
-  platform::Services services{fx.profile, fx.clock, fx.process,  fx.files, fx.privilege,
-                              fx.power,   fx.shell, fx.registry, dialogs};
+  platform::Services services{profile,  fx.clock, fx.process,  fx.files, fx.privilege,
+                              fx.power, fx.shell, fx.registry, dialogs};
   test::FakeForm1View main{fx.log};
   guard::Form1 form1{services, main};
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
@@ -172,6 +181,39 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenTheGuardResumes) {
     r.form1.Timer1_Timer();
     EXPECT_EQ(r.main.fake_window().topmost, hour == 22);
   }
+}
+
+// Through Windows' own profile functions: what Text1 saves is what the gate
+// compares, in code page 936 on disk.
+TEST(SettingsRoad, AChinesePasswordSavedInTheWindowOpensTheGate) {
+  w32::Win32ProfileFile file;
+  Rig r(&file);
+  DeleteFileW(L"C:\\mdb.ini");
+  const auto save = [](HWND form) {
+    SetWindowTextW(Item(form, w32::kForm2Text1), L"");
+    Type(Item(form, w32::kForm2Text1), L"家长口令");
+    Click(form, w32::kForm2Command3);
+    PostMessageW(form, WM_CLOSE, 0, 0);
+  };
+  WithSteps({{L"#32770", L"app", [](HWND box) { Type(EditOf(box), L"907"); Click(box, IDOK); }}, OnForm2(save)},
+            [&] { r.form1.Command2_Click(); });
+  std::ifstream in("C:\\mdb.ini", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[mm]\r\nnober=\xBC\xD2\xB3\xA4\xBF\xDA\xC1\xEE\r\n");
+  in.close();
+
+  bool opened = false;
+  WithSteps({{L"#32770", L"app",
+              [](HWND box) {
+                Type(EditOf(box), L"家长口令");
+                Click(box, IDOK);
+              }},
+             OnForm2([&](HWND form) {
+               opened = true;
+               PostMessageW(form, WM_CLOSE, 0, 0);
+             })},
+            [&] { r.form1.Command2_Click(); });
+  EXPECT_TRUE(opened);
+  DeleteFileW(L"C:\\mdb.ini");
 }
 
 TEST(SettingsRoad, EndButtonUnloadsBothWindowsAndLeavesTheFile) {

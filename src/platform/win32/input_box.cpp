@@ -1,5 +1,8 @@
 #include "platform/win32/input_box.h"
 
+#include <windows.h>
+#include <imm.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -79,6 +82,10 @@ INT_PTR CALLBACK InputBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
       if (state->time_limit.count() > 0) {
         SetTimer(dialog, kTimeLimitTimer, static_cast<UINT>(state->time_limit.count() * 1000), nullptr);
       }
+      // A masked edit switches the input method off on Windows, but a
+      // password saved from the settings window may be Chinese: give the
+      // field its input context back so it can be typed here too.
+      ImmAssociateContextEx(GetDlgItem(dialog, kEditId), nullptr, IACE_DEFAULT);
       SetFocus(GetDlgItem(dialog, kEditId));
       return FALSE;  // focus set here, not on the first tab stop
     }
