@@ -64,16 +64,6 @@ TEST(CoverWindows, ShowTopmostWithoutTheFocusAndRefuseToClose) {
   EXPECT_FALSE(IsWindow(cover));
 }
 
-TEST(CoverWindows, MonitorsAreTheFullRectanglesAndTheMainWindowIsOnOne) {
-  const Focused main;
-  CoverWindows covers(main.hwnd);
-  const auto monitors = covers.monitors();
-  ASSERT_TRUE(monitors && !monitors->empty());
-  const guard::ScreenRect screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  EXPECT_EQ(monitors->front(), screen);
-  EXPECT_EQ(covers.main_window_monitor(), screen);
-}
-
 // Wine has no virtual desktop manager: the lock on one monitor makes exactly
 // the calls it makes without one, and nothing fails.
 TEST(VirtualDesktops, AbsentUnderWineChangesNothing) {

@@ -38,8 +38,7 @@ void WriteSettings(bool locked) {
   std::ofstream("C:\\mdb.ini", std::ios::binary) << text << "[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n";
 }
 
-// A Unix command line, through sh. Wine starts Unix programs like any other
-// but does not wait for them: one sh keeps the steps in order.
+// A Unix command line, through sh; Wine starts Unix programs like any other.
 void Shell(const std::wstring& script) {
   std::wstring command = L"Z:\\bin\\sh -c \"" + script + L"\"";
   STARTUPINFOW startup{};
@@ -97,37 +96,28 @@ struct Guard {
     const auto points = CentreAndCorners(monitor);
     return std::all_of(points.begin(), points.end(), [&](POINT at) { return Holds(at); });
   }
-  // Visible windows of the guard, by class name.
-  std::vector<HWND> Windows(const wchar_t* window_class) const {
-    struct Wanted {
-      DWORD pid;
-      const wchar_t* window_class;
-      std::vector<HWND> found;
-    } wanted{p.dwProcessId, window_class, {}};
-    EnumWindows(
-        [](HWND w, LPARAM param) -> BOOL {
-          auto& want = *reinterpret_cast<Wanted*>(param);
-          wchar_t name[64] = {};
-          DWORD owner = 0;
-          GetWindowThreadProcessId(w, &owner);
-          GetClassNameW(w, name, 64);
-          if (owner == want.pid && IsWindowVisible(w) && lstrcmpW(name, want.window_class) == 0)
-            want.found.push_back(w);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&wanted));
-    return wanted.found;
+  // Visible windows of the guard of one class, or only those reaching into
+  // the rectangle. EnumWindows takes one snapshot of the z-order, which the
+  // guard's ticks keep reshuffling.
+  std::vector<HWND> Windows(const wchar_t* window_class, const RECT* within = nullptr) const {
+    std::vector<HWND> all, found;
+    EnumWindows([](HWND w, LPARAM list) { return reinterpret_cast<std::vector<HWND>*>(list)->push_back(w), TRUE; },
+                reinterpret_cast<LPARAM>(&all));
+    for (HWND w : all) {
+      wchar_t name[64] = {};
+      DWORD owner = 0;
+      RECT r{}, overlap{};
+      GetWindowThreadProcessId(w, &owner);
+      GetClassNameW(w, name, 64);
+      GetWindowRect(w, &r);
+      if (owner == p.dwProcessId && IsWindowVisible(w) && lstrcmpW(name, window_class) == 0 &&
+          (within == nullptr || IntersectRect(&overlap, &r, within)))
+        found.push_back(w);
+    }
+    return found;
   }
   bool AnythingOn(const RECT& monitor) const {
-    for (const wchar_t* window_class : {L"QorvelForm1", L"QorvelCover"}) {
-      for (HWND w : Windows(window_class)) {
-        RECT r{};
-        RECT overlap{};
-        GetWindowRect(w, &r);
-        if (IntersectRect(&overlap, &r, &monitor)) return true;
-      }
-    }
-    return false;
+    return !Windows(L"QorvelForm1", &monitor).empty() || !Windows(L"QorvelCover", &monitor).empty();
   }
   PROCESS_INFORMATION p{};
 };
@@ -144,7 +134,7 @@ class MultiMonitor : public ::testing::Test {
   void TearDown() override {
     if (IsSkipped()) return;
     SystemParametersInfoW(SPI_SETWORKAREA, 0, &work_area_, 0);
-    Shell(L"xrandr --output DUMMY2 --off");
+    Shell(L"/usr/bin/xrandr --output DUMMY2 --off");
     DeleteFileW(L"C:\\mdb.ini");
   }
   RECT work_area_{};
@@ -180,7 +170,7 @@ TEST_F(MultiMonitor, LockedCoversEveryMonitorAndCompactLeavesTheSecondFree) {
   EXPECT_TRUE(guard.HoldsAll(second));
 
   // A third monitor plugged in while locked.
-  Shell(L"xrandr --addmode DUMMY2 800x600; xrandr --output DUMMY2 --mode 800x600 --right-of DUMMY1");
+  Shell(L"/usr/bin/xrandr --output DUMMY2 --mode 800x600 --right-of DUMMY1");
   ASSERT_TRUE(WaitFor([] { return ListMonitors().size() == 3; })) << "Wine missed DUMMY2";
   const ULONGLONG seen = GetTickCount64();
   RECT third{};
