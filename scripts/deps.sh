@@ -13,6 +13,10 @@ qorvel_need_packages() {
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
   [ -d /usr/lib/x86_64-linux-gnu/cmake/benchmark ] || missing+=(libbenchmark-dev)
   command -v locale-gen >/dev/null || missing+=(locales)
+  # Xorg's dummy driver: real RandR monitors for the multi-monitor tests.
+  [ -x /usr/lib/xorg/Xorg ] || missing+=(xserver-xorg-core)
+  [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || missing+=(xserver-xorg-video-dummy)
+  command -v xrandr >/dev/null || missing+=(x11-xserver-utils)
   fc-list 2>/dev/null | grep -qi -e "WenQuanYi" -e "Noto Sans CJK" || missing+=(fonts-wqy-microhei)
   printf '%s\n' "${missing[@]}"
 }
@@ -49,5 +53,53 @@ qorvel_start_xvfb() {
     kill "$QORVEL_XVFB_PID" 2>/dev/null || true
   done
   echo "could not start Xvfb" >&2
+  return 1
+}
+
+# Starts Xorg with the dummy driver on a free display, with two monitors side
+# by side (1280x1024, then 1024x768 to its right), and exports
+# QORVEL_XORG_DISPLAY; QORVEL_XORG_PID names it. Its log goes to $1. Needs
+# root (CI) or a system that lets the user start Xorg; fails otherwise.
+qorvel_start_xorg_dummy() {
+  local log_dir="$1" n conf
+  conf="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/xorg-dummy.conf"
+  mkdir -p "$log_dir"
+  for n in $(seq 150 199); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xorg ":$n" -config "$conf" -logfile "$log_dir/xorg.log" -novtswitch -sharevts -nolisten tcp \
+      -noreset >/dev/null 2>&1 &
+    QORVEL_XORG_PID=$!
+    local up=""
+    for _ in $(seq 100); do
+      DISPLAY=":$n" xrandr >/dev/null 2>&1 && { up=1; break; }
+      kill -0 "$QORVEL_XORG_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -z "$up" ]; then
+      kill "$QORVEL_XORG_PID" 2>/dev/null || true
+      QORVEL_XORG_PID=""
+      echo "could not start Xorg with the dummy driver (see $log_dir/xorg.log)" >&2
+      return 1
+    fi
+    DISPLAY=":$n" xrandr --output DUMMY0 --mode 1280x1024 --pos 0x0
+    DISPLAY=":$n" xrandr --newmode qorvel1024x768 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
+    DISPLAY=":$n" xrandr --addmode DUMMY1 qorvel1024x768
+    DISPLAY=":$n" xrandr --output DUMMY1 --mode qorvel1024x768 --right-of DUMMY0
+    # DUMMY2 is the monitor a test plugs in later. Wine follows only outputs
+    # that were on once before it started, so it is switched on and off here.
+    DISPLAY=":$n" xrandr --addmode DUMMY2 800x600
+    DISPLAY=":$n" xrandr --output DUMMY2 --mode 800x600 --right-of DUMMY1
+    DISPLAY=":$n" xrandr --output DUMMY2 --off
+    for _ in $(seq 100); do
+      if DISPLAY=":$n" xrandr --listmonitors | grep -q '^Monitors: 2'; then
+        export QORVEL_XORG_DISPLAY=":$n"
+        return 0
+      fi
+      sleep 0.1
+    done
+    echo "the dummy display did not show two monitors" >&2
+    return 1
+  done
+  echo "no free display for Xorg" >&2
   return 1
 }

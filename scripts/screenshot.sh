@@ -3,17 +3,20 @@
 #   scripts/screenshot.sh locked    docs/screenshots/locked.png: the real
 #       executable, with a settings file whose hours leave out the current one;
 #   scripts/screenshot.sh settings  docs/screenshots/settings.png: the settings
-#       window over a sample file (tests/win32/settings_preview.exe).
+#       window over a sample file (tests/win32/settings_preview.exe);
+#   scripts/screenshot.sh two-monitors  docs/screenshots/two-monitors.png:
+#       the locked layout across two monitors, on Xorg's dummy driver
+#       (needs root, xserver-xorg-video-dummy and xrandr).
 # Needs Xvfb, x11-utils, xdotool, imagemagick and a CJK font
 # (fonts-wqy-microhei). Options through the environment:
 #   QORVEL_BUILD_DIR (build/windows), QORVEL_SHOT_DISPLAY (:97).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-what="${1:?usage: scripts/screenshot.sh locked|settings}"
+what="${1:?usage: scripts/screenshot.sh locked|settings|two-monitors}"
 case "$what" in
-  locked) target=qorvel; program=src/app/qorvel.exe ;;
+  locked | two-monitors) target=qorvel; program=src/app/qorvel.exe ;;
   settings) target=settings_preview; program=tests/win32/settings_preview.exe ;;
-  *) echo "usage: scripts/screenshot.sh locked|settings" >&2; exit 2 ;;
+  *) echo "usage: scripts/screenshot.sh locked|settings|two-monitors" >&2; exit 2 ;;
 esac
 root="$PWD"
 build="${QORVEL_BUILD_DIR:-build/windows}"
@@ -27,8 +30,15 @@ exe="$(cd "$build" && pwd)/$program"
 # A prefix of its own, so the font replacement below stays out of the tests.
 export WINEPREFIX="$(cd "$build" && pwd)/screenshot-prefix"
 export DISPLAY="$display"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+if [ "$what" = two-monitors ]; then
+  source scripts/deps.sh
+  qorvel_start_xorg_dummy "$(cd "$build" && pwd)/xorg-shot"
+  display="$QORVEL_XORG_DISPLAY" xvfb="$QORVEL_XORG_PID"
+  export DISPLAY="$display" WINEPREFIX="$WINEPREFIX-xorg"
+else
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
@@ -47,7 +57,7 @@ cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # sets the prefix up once
 cmake/wine-run.sh reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' \
   /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
 
-if [ "$what" = locked ]; then
+if [ "$what" != settings ]; then
   # Only the hour twelve hours away is allowed, so the window locks. The
   # start-up flag is set, so no registration prompt covers the window.
   allowed=$(( ($(date +%-H) + 12) % 24 ))
@@ -72,6 +82,6 @@ fi
 sleep 2  # let it paint; the locked clock ticks meanwhile
 
 mkdir -p "$(dirname "$out")"
-if [ "$what" = locked ]; then window=root; fi
+if [ "$what" != settings ]; then window=root; fi
 import -window "$window" -display "$display" png:- | convert png:- -strip -colors 64 "PNG8:$out"
 echo "Wrote $out ($(stat -c %s "$out") bytes)"

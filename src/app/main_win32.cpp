@@ -4,11 +4,13 @@
 
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/cover_windows.h"
 #include "platform/win32/dialogs_win32.h"
 #include "platform/win32/form1_window.h"
 #include "platform/win32/form2_window.h"
 #include "platform/win32/profile_file_win32.h"
 #include "platform/win32/system_win32.h"
+#include "platform/win32/virtual_desktops_win32.h"
 #include "settings/password_gate.h"
 
 namespace w32 = qorvel::platform::win32;
@@ -35,6 +37,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   w32::Win32Form2Host form2(services, form1.form(), form1.hwnd());
   qorvel::settings::PasswordGate gate(services, form1.form(), form2);
   form1.form().set_settings_door(&gate);
+  // The other monitors and virtual desktops; gone before the main window.
+  w32::Win32VirtualDesktops desktops;
+  w32::CoverWindows cover_windows(form1.hwnd());
+  qorvel::guard::Covers covers(cover_windows, &desktops);
+  form1.form().set_covers(&covers);
   // The start-up sequence runs before the window is first shown.
   form1.form().Form_Load();
   form1.show();

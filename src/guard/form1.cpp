@@ -22,10 +22,13 @@ void Form1::CheckHour() {
   for (const auto& line : lines) {
     if (store::Val(store::ValueField(line)) == static_cast<double>(now.hour)) {
       ApplyCompactLayout();
+      if (covers_ != nullptr) covers_->Release();
       return;
     }
   }
   ApplyLockedLayout(now);
+  // After the main window: its maximised monitor is the one left uncovered.
+  if (covers_ != nullptr) covers_->Lock();
 }
 
 // Every tick applies its whole layout, so a moved, minimised or resized

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "guard/covers.h"
 #include "platform/services.h"
 
 namespace qorvel::guard {
@@ -38,6 +39,10 @@ class Form1 {
   Form1(platform::Services& services, Form1View& view);
 
   void set_settings_door(SettingsDoor* door) { door_ = door; }
+  // The other monitors' covers follow the layout; without them the main
+  // window alone is the lock.
+  void set_covers(Covers* covers) { covers_ = covers; }
+  [[nodiscard]] Covers* covers() { return covers_; }
 
   // Runs once before the window is first shown.
   void Form_Load();
@@ -65,6 +70,7 @@ class Form1 {
   platform::Services& services_;
   Form1View& view_;
   SettingsDoor* door_ = nullptr;
+  Covers* covers_ = nullptr;
 };
 
 }  // namespace qorvel::guard

@@ -19,6 +19,9 @@ void PasswordGate::open() {
   if (typed == stored) {
     form1_.Timer1().set_enabled(false);
     form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
+    // The settings window may open on any monitor; the next tick after it
+    // closes raises the covers again.
+    if (auto* covers = form1_.covers()) covers->Lower();
     form2_.show_modal();  // its close turns the timer back on
     return;
   }

@@ -144,5 +144,31 @@ TEST(Form2, WithNoHoursLeftEveryTickAfterTheCloseLocks) {
   }
 }
 
+TEST(PasswordGate, TheRightPasswordLowersTheCoversUntilTheNextTick) {
+  const guard::ScreenRect main{0, 0, 1280, 1024};
+  const struct { const char* typed; Log covers_then; } cases[] = {
+      {"907", {"lower 1280,0,2304,768"}},
+      {"908", {}},
+  };
+  for (const auto& c : cases) {
+    Rig r;
+    test::FakeCoverView screens{r.fx.log};
+    guard::Covers covers{screens, nullptr};
+    r.form.set_covers(&covers);
+    r.SetFile(SettingsFile({}));
+    screens.screens = std::vector{main, guard::ScreenRect{1280, 0, 2304, 768}};
+    screens.main = main;
+    r.form.Timer1_Timer();
+    const Log calls = r.Press(c.typed);
+    const auto lowered = std::find(calls.begin(), calls.end(), "pos -2 3");
+    const Log after(lowered == calls.end() ? calls.end() : lowered + 1,
+                    std::find(calls.begin(), calls.end(), "Form2 shown"));
+    EXPECT_EQ(after, c.covers_then) << c.typed << ": after the main window drops topmost, before the window opens";
+    EXPECT_EQ(screens.shown.begin()->second.topmost, c.covers_then.empty());
+    r.form.Timer1_Timer();
+    EXPECT_TRUE(screens.shown.begin()->second.topmost) << "the next tick raises them again";
+  }
+}
+
 }  // namespace
 }  // namespace qorvel

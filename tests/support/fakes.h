@@ -156,6 +156,65 @@ struct FakeGuard {
   template <class Step> Log Calls(Step step) { fx.log.clear(); step(); return fx.log; }
 };
 
+// Monitors as set by the test, and cover windows kept in `shown` (id ->
+// rectangle, topmost). Acting calls go to the shared log.
+struct FakeCoverView final : guard::CoverView {
+  explicit FakeCoverView(Log& l) : log(l) {}
+  std::optional<std::vector<guard::ScreenRect>> monitors() override { return screens; }
+  std::optional<guard::ScreenRect> main_window_monitor() override { return main; }
+  platform::WindowId main_window() override { return kMain; }
+  platform::WindowId create_cover(const guard::ScreenRect& r) override {
+    log.push_back("cover " + Describe(r));
+    if (fail_creates) return 0;
+    shown[++last_id] = {r, true};
+    return last_id;
+  }
+  void destroy_cover(platform::WindowId id) override {
+    log.push_back("uncover " + Describe(shown.at(id).rect));
+    shown.erase(id);
+  }
+  void set_cover_topmost(platform::WindowId id, bool topmost) override {
+    log.push_back(std::string(topmost ? "raise " : "lower ") + Describe(shown.at(id).rect));
+    shown.at(id).topmost = topmost;
+  }
+  static std::string Describe(const guard::ScreenRect& r) {
+    return Str(r.left) + "," + Str(r.top) + "," + Str(r.right) + "," + Str(r.bottom);
+  }
+  static constexpr platform::WindowId kMain = 1000;
+  struct Shown {
+    guard::ScreenRect rect;
+    bool topmost;
+  };
+  Log& log;
+  std::optional<std::vector<guard::ScreenRect>> screens;
+  std::optional<guard::ScreenRect> main;
+  std::map<platform::WindowId, Shown> shown;
+  platform::WindowId last_id = 0;
+  bool fail_creates = false;
+};
+
+// Windows on virtual desktops by name; `here` is the one the user sees.
+struct FakeDesktops final : platform::VirtualDesktops {
+  explicit FakeDesktops(Log& l) : log(l) {}
+  std::optional<bool> on_current_desktop(platform::WindowId w) override {
+    if (!available) return std::nullopt;
+    const auto it = desktop_of.find(w);
+    return it == desktop_of.end() || it->second == here;
+  }
+  std::optional<std::string> foreground_desktop() override {
+    return available ? std::optional(here) : std::nullopt;
+  }
+  bool move_to_desktop(platform::WindowId w, std::string_view desktop) override {
+    log.push_back("move " + Str(w) + " to " + std::string(desktop));
+    desktop_of[w] = desktop;
+    return true;
+  }
+  Log& log;
+  bool available = true;
+  std::string here = "A";
+  std::map<platform::WindowId, std::string> desktop_of;  // missing: on `here`
+};
+
 // The first-run settings file, as Windows writes it.
 inline std::string FirstRunFileText() {
   std::string text = "[HOUR]\r\n";

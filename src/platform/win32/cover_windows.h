@@ -1,0 +1,36 @@
+#pragma once
+// The covers over the monitors the main window does not cover: borderless
+// topmost tool windows in the desktop colour with the lock banner. They never
+// take the focus, ignore clicks and refuse to close.
+#include <windows.h>
+
+#include "guard/covers.h"
+
+namespace qorvel::platform::win32 {
+
+class CoverWindows final : public guard::CoverView {
+ public:
+  static constexpr wchar_t kClassName[] = L"QorvelCover";
+
+  explicit CoverWindows(HWND main_window);
+  ~CoverWindows() override;  // the covers end with the program
+  CoverWindows(const CoverWindows&) = delete;
+  CoverWindows& operator=(const CoverWindows&) = delete;
+
+  std::optional<std::vector<guard::ScreenRect>> monitors() override;
+  std::optional<guard::ScreenRect> main_window_monitor() override;
+  platform::WindowId main_window() override;
+  platform::WindowId create_cover(const guard::ScreenRect& rect) override;
+  void destroy_cover(platform::WindowId cover) override;
+  void set_cover_topmost(platform::WindowId cover, bool topmost) override;
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void Paint(HWND hwnd);
+
+  HWND main_;
+  HFONT banner_font_ = nullptr;
+  std::vector<HWND> covers_;
+};
+
+}  // namespace qorvel::platform::win32
