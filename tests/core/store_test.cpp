@@ -114,6 +114,7 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"the same value changes nothing", "[HOUR]\r\nhou1=1", "HOUR", "hou1", "1", std::nullopt},
       {"a last line gets its line end", "[HOUR]\r\nhou1=1", "HOUR", "hou2", "2", hour + "hou2=2\r\n"},
       {"...also for a change elsewhere", "[a]\r\nk=1\r\n[b]\r\nk=1", "a", "k", "2", "[a]\r\nk=2\r\n[b]\r\nk=1\r\n"},
+      {"a last line's lone CR is its line end", "[a]\r\nk=1\r", "b", "k", "2", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n"},
       {"blank lines, comments and spacing kept", "[s]\r\n  a = 1\r\n;note\r\n\r\n[t]\n", "s", "b", "2",
        "[s]\r\n  a = 1\r\n;note\r\nb=2\r\n\r\n[t]\n"},
       {"the header keeps its spelling", "[ hour ]\r\nhou1=1\r\n", "HOUR", "hou1", "2", "[ hour ]\r\nhou1=2\r\n"},

@@ -120,9 +120,16 @@ class File {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-// Appends a line end to text whose last line has none.
+// Appends a line end to text whose last line has none. A last line ending in
+// a lone CR reads without it, so only the LF is added: a CR LF after it would
+// put the CR into the line's text.
 void EndLastLine(std::string& out) {
-  if (!out.empty() && out.back() != '\n') out += kCrLf;
+  if (out.empty() || out.back() == '\n') return;
+  if (out.back() == '\r') {
+    out += '\n';
+  } else {
+    out += kCrLf;
+  }
 }
 
 }  // namespace
