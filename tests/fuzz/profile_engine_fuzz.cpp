@@ -5,7 +5,8 @@
 //  - a written key reads back with its value, a deleted key's line is gone;
 //  - no other section reads differently;
 //  - the file holds the whole old bytes or the whole new ones, and a write
-//    that fails (read-only file) leaves the old bytes and no stray file.
+//    that fails (read-only file, UTF-16 text) leaves the old bytes and no
+//    stray file.
 #include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
@@ -182,9 +183,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (op.kind == 3) chmod(path.c_str(), 0644);
     const std::string now = Bytes(path);
     Check(Entries(Directory()) == 1, "no file is left beside the settings file");
-    if (op.kind == 3) {
+    // UTF-16 text is never written: code page 936 lines would ruin it.
+    const bool utf16 = file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF");
+    if (op.kind == 3 || utf16) {
       Check(now == file, "a failed write leaves the old bytes");
-      Check(!ok || !expected, "a write to a read-only file reports failure");
+      Check(!ok || (!expected && !utf16), "a write that cannot be done reports failure");
       continue;
     }
     Check(ok, "a write succeeds");
