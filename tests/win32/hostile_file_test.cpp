@@ -80,6 +80,10 @@ std::vector<Hostile> Cases() {
        // convert comes back as "?". The engine returns the bytes unchanged.
        "Windows turns invalid characters into ?"},
       {"UTF-8 BOM", Kind::kPlain, "\xef\xbb\xbf" + AllHours() + Rest(), ""},
+      // Windows reads the text after a UTF-8 mark as UTF-8; the engine skips
+      // the mark but reads code page 936, so only ASCII text agrees.
+      {"UTF-8 BOM, Chinese password", Kind::kPlain,
+       "\xef\xbb\xbf" + AllHours() + "[mm]\r\nnober=密码\r\n[bb]\r\ntwo=1\r\n", "the engine reads no UTF-8"},
       // Windows reads UTF-16 text; the engine finds no section in it (the
       // guard locks) and refuses to write it.
       {"UTF-16 LE BOM", Kind::kPlain, Utf16(AllHours() + Rest()), "the engine reads no UTF-16"},
