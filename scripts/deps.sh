@@ -18,6 +18,9 @@ qorvel_need_packages() {
   [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || missing+=(xserver-xorg-video-dummy)
   command -v xrandr >/dev/null || missing+=(x11-xserver-utils)
   fc-list 2>/dev/null | grep -qi -e "WenQuanYi" -e "Noto Sans CJK" || missing+=(fonts-wqy-microhei)
+  # libFuzzer with Debian's clang, for scripts/fuzz.
+  command -v clang++-14 >/dev/null || missing+=(clang-14)
+  compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-14-dev)
   printf '%s\n' "${missing[@]}"
 }
 

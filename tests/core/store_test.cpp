@@ -91,6 +91,9 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
       {"cut inside a double-byte character", "[s]\r\nk=\xd6\xd0\xce\xc4\r\n", "s", 7, "k=\xd6\xd0\xce\0\0"s, 5},
       {"second byte like ] ends no header", "[\x81\x5d]\r\nk=1\r\n", "\x81\x5d", 100, "k=1\0\0"s, 4},
       {"second bytes do not fold case", "[\x81\x41]\r\nk=1\r\n", "\x81\x61", 100, "\0\0"s, 0},
+      {"CR-only line ends", "[s]\rk=1\rj=2\r[t]\rn=9", "s", 100, "k=1\0j=2\0\0"s, 8},
+      {"a UTF-8 byte-order mark before the first header", "\xef\xbb\xbf[s]\r\nk=1\r\n", "s", 100, "k=1\0\0"s, 4},
+      {"UTF-16 text has no sections", "\xff\xfe[\0s\0]\0\r\0\n\0k\0=\0\x31\0"s, "s", 100, "\0\0"s, 0},
   };
   for (const auto& c : cases) {
     const auto read = ini::get_section(c.file, c.section, c.size);
@@ -114,6 +117,10 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"the same value changes nothing", "[HOUR]\r\nhou1=1", "HOUR", "hou1", "1", std::nullopt},
       {"a last line gets its line end", "[HOUR]\r\nhou1=1", "HOUR", "hou2", "2", hour + "hou2=2\r\n"},
       {"...also for a change elsewhere", "[a]\r\nk=1\r\n[b]\r\nk=1", "a", "k", "2", "[a]\r\nk=2\r\n[b]\r\nk=1\r\n"},
+      {"CR-only lines stay as they are", "[a]\rk=1\r[b]\rk=1\r", "a", "k", "2", "[a]\rk=2\r\n[b]\rk=1\r"},
+      {"the byte-order mark stays first", "\xef\xbb\xbf[a]\r\nk=1\r\n", "a", "j", "2",
+       "\xef\xbb\xbf[a]\r\nk=1\r\nj=2\r\n"},
+      {"a last line's lone CR is its line end", "[a]\r\nk=1\r", "b", "k", "2", "[a]\r\nk=1\r[b]\r\nk=2\r\n"},
       {"blank lines, comments and spacing kept", "[s]\r\n  a = 1\r\n;note\r\n\r\n[t]\n", "s", "b", "2",
        "[s]\r\n  a = 1\r\n;note\r\nb=2\r\n\r\n[t]\n"},
       {"the header keeps its spelling", "[ hour ]\r\nhou1=1\r\n", "HOUR", "hou1", "2", "[ hour ]\r\nhou1=2\r\n"},
@@ -180,6 +187,12 @@ TEST_F(PortableFile, AWriteThatChangesNothingOrCannotBeDoneLeavesTheFileAlone) {
   EXPECT_FALSE(profile.write_string("bb", "two", "1", (dir / "missing" / "mdb.ini").string()));
   EXPECT_EQ(Bytes(file), "[bb]\r\ntwo=0");
   EXPECT_EQ(Entries(), 1) << "no new file, no temporary file";
+  // Code page 936 lines spliced into UTF-16 text would ruin it.
+  const std::string utf16 = "\xff\xfe[\0b\0b\0]\0"s;
+  const std::string other = (dir / "utf16.ini").string();
+  std::ofstream(other, std::ios::binary) << utf16;
+  EXPECT_FALSE(profile.write_string("bb", "two", "1", other));
+  EXPECT_EQ(Bytes(other), utf16);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@ namespace {
 // scans that care about those characters step over whole characters.
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string_view Trim(std::string_view s) {
@@ -41,18 +43,25 @@ struct Line {
   std::size_t end = 0;       // after the line end
 };
 
-// Lines end at LF, with an optional CR before it; the last line may have no
-// line end at all.
+// Lines end at LF, CR LF or a lone CR (as Windows reads a file saved with
+// old Mac line ends); the last line may have no line end at all. A UTF-8
+// byte-order mark before the first line is not part of it: Windows' reader
+// skips it too, and a write keeps it.
 std::vector<Line> SplitLines(std::string_view bytes) {
   std::vector<Line> lines;
-  std::size_t pos = 0;
+  std::size_t pos = bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
   while (pos < bytes.size()) {
-    const auto lf = bytes.find('\n', pos);
+    auto eol = bytes.find_first_of("\r\n", pos);
     Line line;
     line.begin = pos;
-    line.end = lf == std::string_view::npos ? bytes.size() : lf + 1;
-    line.text_end = lf == std::string_view::npos ? bytes.size() : lf;
-    if (line.text_end > line.begin && bytes[line.text_end - 1] == '\r') --line.text_end;
+    line.text_end = eol == std::string_view::npos ? bytes.size() : eol;
+    if (eol == std::string_view::npos) {
+      line.end = bytes.size();
+    } else if (bytes[eol] == '\r' && eol + 1 < bytes.size() && bytes[eol + 1] == '\n') {
+      line.end = eol + 2;
+    } else {
+      line.end = eol + 1;
+    }
     lines.push_back(line);
     pos = line.end;
   }
@@ -120,9 +129,11 @@ class File {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-// Appends a line end to text whose last line has none.
+// Appends a line end to text whose last line has none. A lone CR is a line
+// end already.
 void EndLastLine(std::string& out) {
-  if (!out.empty() && out.back() != '\n') out += kCrLf;
+  if (out.empty() || out.back() == '\n' || out.back() == '\r' || out == kUtf8Bom) return;
+  out += kCrLf;
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ struct SectionRead {
 };
 
 // Section names match without regard to ASCII letter case; "[ HOUR ]" matches
-// "HOUR". Lines come back as they stand, without their line ends; blank lines
+// "HOUR". Lines end at LF, CR LF or a lone CR; a UTF-8 byte-order mark at the
+// start is skipped. Lines come back as they stand, without their line ends; blank lines
 // and ";" comment lines are skipped; a line without "=" comes back as it is.
 // A section whose lines do not fit in buffer_size - 2 bytes is cut byte-wise
 // to end with two NULs, and count is buffer_size - 2.
@@ -29,8 +30,8 @@ struct SectionRead {
 // nullopt), or nullopt when the write changes nothing. Keys match without
 // regard to ASCII letter case and keep their spelling; a replaced value stays
 // on its line; a new key follows the section's last non-blank line; a new
-// section goes at the end of the file. Lines written end with CR LF, and so
-// does the file. Every other byte of the file is kept.
+// section goes at the end of the file. Lines written end with CR LF; a last
+// line without any line end gets one. Every other byte of the file is kept.
 [[nodiscard]] std::optional<std::string> write_string(std::string_view file_bytes,
                                                       std::string_view section,
                                                       std::string_view key,

@@ -151,6 +151,10 @@ bool PortableProfileFile::write_string(std::string_view section, std::string_vie
                                        std::optional<std::string_view> value, std::string_view file) {
   const auto contents = ReadAll(file);
   if (!contents) return false;
+  // A UTF-16 file (Windows reads one with its byte-order mark) would get
+  // code page 936 lines spliced in: refuse rather than corrupt it.
+  const std::string_view bytes = contents->bytes;
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) return false;
   std::optional<std::string> ansi_value;
   if (value) ansi_value = utf8_to_cp936(*value);
   const auto updated = ini::write_string(contents->bytes, utf8_to_cp936(section), utf8_to_cp936(key), ansi_value);

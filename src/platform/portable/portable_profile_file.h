@@ -5,7 +5,8 @@ namespace qorvel::platform {
 
 // The profile functions over real files, for platforms without them. Writes
 // replace the file atomically (temporary file beside it, flushed, renamed
-// over it), so a crash mid-write leaves the old file or the new one.
+// over it), so a crash mid-write leaves the old file or the new one. A file
+// in UTF-16 is read as having no sections and is never written.
 class PortableProfileFile final : public ProfileFile {
  public:
   [[nodiscard]] std::string get_section(std::string_view section, std::size_t buffer_size,

@@ -1,0 +1,59 @@
+// The settings readers on arbitrary bytes: a section buffer as any profile
+// layer might fill it (cut, without its NULs, with stray NULs), the value
+// field of any line, and Val of any text.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "store/module1.h"
+
+namespace {
+
+struct BufferProfile final : qorvel::platform::ProfileFile {
+  std::string buffer;
+  std::string get_section(std::string_view, std::size_t, std::string_view) override { return buffer; }
+  bool write_string(std::string_view, std::string_view, std::optional<std::string_view>, std::string_view) override {
+    return false;
+  }
+};
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider in(data, size);
+  const std::string text = in.ConsumeRandomLengthString();
+  BufferProfile profile;
+  profile.buffer = in.ConsumeRemainingBytesAsString();
+
+  // The lines are the buffer's leading NUL-ended pieces, up to the first
+  // empty one, in order.
+  const auto lines = qorvel::store::ReadProfileSection(profile, "HOUR", qorvel::store::kSettingsFile);
+  std::string joined;
+  for (const auto& line : lines) {
+    Check(!line.empty() && line.find('\0') == std::string::npos, "a line is one non-empty piece");
+    joined += line;
+    joined += '\0';
+  }
+  Check(profile.buffer.starts_with(joined) || profile.buffer + '\0' == joined, "the lines are the buffer's start");
+
+  const auto field = qorvel::store::ValueField(text);
+  Check(field.find('=') == std::string::npos, "a value field holds no '='");
+  Check(text.find('=') == std::string::npos ? field.empty() : text.find("=" + field) == text.find('='),
+        "the value field follows the first '='");
+
+  const double v = qorvel::store::Val(text);
+  Check(!std::isnan(v), "Val gives a number");
+  const double h = qorvel::store::Val(field);
+  Check(!std::isnan(h), "Val gives a number");
+  return 0;
+}
