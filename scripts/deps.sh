@@ -13,6 +13,7 @@ qorvel_need_packages() {
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
   [ -d /usr/lib/x86_64-linux-gnu/cmake/benchmark ] || missing+=(libbenchmark-dev)
   command -v locale-gen >/dev/null || missing+=(locales)
+  command -v makensis >/dev/null || missing+=(nsis)
   fc-list 2>/dev/null | grep -qi -e "WenQuanYi" -e "Noto Sans CJK" || missing+=(fonts-wqy-microhei)
   printf '%s\n' "${missing[@]}"
 }
