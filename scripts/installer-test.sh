@@ -91,10 +91,11 @@ timeout 300 wine "$installer" /S && pass "silent install exits 0" || fail "silen
 expected_version="$version.0"
 info=$(probe version 'C:\Program Files\Qorvel\qorvel.exe')
 while IFS='|' read -r line; do
-  grep -qxF "$line" <<<"$info" && pass "version resource: $line" || fail "version resource lacks '$line'"
+  grep -qxF "$line" <<<"$info" && pass "resources: $line" || fail "resources lack '$line'"
 done <<EOT
 fixed=$expected_version
 translation=080404b0
+icons=1
 ProductName=Qorvel
 FileVersion=$version
 ProductVersion=$version

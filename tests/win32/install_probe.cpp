@@ -1,6 +1,7 @@
 // Reports what Windows itself reads from an installed file, for the installer
 // test (scripts/installer-test.sh); one "key=value" line each, in UTF-8:
-//   install_probe version FILE  the version resource (GetFileVersionInfoW)
+//   install_probe version FILE  the version resource (GetFileVersionInfoW) and
+//                               the number of icons (ExtractIconExW)
 //   install_probe link FILE     a shortcut's target and icon (IShellLinkW)
 #include <windows.h>
 #include <objbase.h>
@@ -40,6 +41,7 @@ int Version(const wchar_t* file) {
       length < sizeof(Translation))
     return 1;
   std::printf("translation=%04x%04x\n", translation->language, translation->code_page);
+  std::printf("icons=%u\n", ExtractIconExW(file, -1, nullptr, nullptr, 0));
   for (const wchar_t* key : {L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
     wchar_t path[128];
     swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->code_page, key);
