@@ -17,6 +17,7 @@ qorvel_need_packages() {
   [ -x /usr/lib/xorg/Xorg ] || missing+=(xserver-xorg-core)
   [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || missing+=(xserver-xorg-video-dummy)
   command -v xrandr >/dev/null || missing+=(x11-xserver-utils)
+  command -v makensis >/dev/null || missing+=(nsis)
   fc-list 2>/dev/null | grep -qi -e "WenQuanYi" -e "Noto Sans CJK" || missing+=(fonts-wqy-microhei)
   # libFuzzer with Debian's clang, for scripts/fuzz.
   command -v clang++-14 >/dev/null || missing+=(clang-14)

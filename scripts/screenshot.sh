@@ -7,8 +7,9 @@
 #   scripts/screenshot.sh two-monitors  docs/screenshots/two-monitors.png:
 #       the locked layout across two monitors, on Xorg's dummy driver
 #       (needs root, xserver-xorg-video-dummy and xrandr).
-# Needs Xvfb, x11-utils, xdotool, imagemagick and a CJK font
-# (fonts-wqy-microhei). Options through the environment:
+# Needs Xvfb, openbox, x11-utils, xdotool, imagemagick and a CJK font
+# (fonts-wqy-microhei); openbox frames the windows, as a desktop would.
+# Options through the environment:
 #   QORVEL_BUILD_DIR (build/windows), QORVEL_SHOT_DISPLAY (:97).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,8 +40,10 @@ else
   Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
 fi
+wm=""
 cleanup() {
   wineserver -k 2>/dev/null || true
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -51,7 +54,13 @@ if ! kill -0 "$xvfb" 2>/dev/null; then
   exit 1
 fi
 
+openbox >/dev/null 2>&1 &
+wm=$!
+
 cmake/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # sets the prefix up once
+# The tests' prefixes leave windows unmanaged; here the window manager draws
+# the frames and caption buttons.
+cmake/wine-run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
 # Windows ships 微软雅黑 (Microsoft YaHei); WenQuanYi Micro Hei is the closest
 # free font with the same coverage.
 cmake/wine-run.sh reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '微软雅黑' \
@@ -82,6 +91,15 @@ fi
 sleep 2  # let it paint; the locked clock ticks meanwhile
 
 mkdir -p "$(dirname "$out")"
-if [ "$what" != settings ]; then window=root; fi
+if [ "$what" != settings ]; then
+  window=root
+else
+  # The window manager's frame, caption buttons and all, is the client's parent.
+  frame=$(xwininfo -tree -id "$window" | sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p')
+  case "$(xwininfo -tree -id "$window" | sed -n 's/^ *Root window id: \(0x[0-9a-f]*\).*/\1/p')" in
+    "$frame") ;;
+    *) window="$frame" ;;
+  esac
+fi
 import -window "$window" -display "$display" png:- | convert png:- -strip -colors 64 "PNG8:$out"
 echo "Wrote $out ($(stat -c %s "$out") bytes)"

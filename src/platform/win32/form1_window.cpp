@@ -70,6 +70,9 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   wc.lpfnWndProc = proc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  // The executable's own icon (resource 1) in the caption and task bar; null,
+  // the system's default, in test programs that carry none.
+  wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_DESKTOP + 1));
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Checks the release build and its installer under Wine, in a fresh prefix of
+# its own: size and imports of qorvel.exe, then install, start, install over
+# the running program, uninstall. Expects build/windows-release (the
+# installer) and build/windows (tests/win32/install_probe.exe) to be built;
+# scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+root="$PWD"
+
+version=$(sed -n 's/^project(Qorvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+release="$root/build/windows-release"
+exe="$release/src/app/qorvel.exe"
+installer="$release/Qorvel-$version-setup.exe"
+probe="$root/build/windows/tests/win32/install_probe.exe"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+# --- The release executable --------------------------------------------------
+size=$(stat -c %s "$exe")
+echo "qorvel.exe (release): $size bytes ($(( (size + 1023) / 1024 )) KB; goal at most 400 KB)"
+[ "$size" -le $((400 * 1024)) ] && pass "size" || fail "qorvel.exe is $size bytes, above 400 KB"
+
+# Only DLLs every Windows has; a MinGW runtime DLL here means a broken static link.
+allowed="advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll uxtheme.dll
+  shell32.dll ole32.dll version.dll"
+for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
+  case " $(echo $allowed) " in
+    *" $dll "*) pass "imports $dll" ;;
+    *) fail "qorvel.exe imports $dll, which is not a system DLL" ;;
+  esac
+done
+
+grep -qF "Qorvel-$version-setup.exe" README.md && pass "README names Qorvel-$version-setup.exe" ||
+  fail "README.md does not name Qorvel-$version-setup.exe"
+
+# --- A fresh prefix -------------------------------------------------------------
+export WINEPREFIX="$release/install-prefix"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=zh_CN.UTF-8
+xvfb_started=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_started" ] && kill "$QORVEL_XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  qorvel_start_xvfb
+  xvfb_started=1
+fi
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -w
+
+c="$WINEPREFIX/drive_c"
+installed="$c/Program Files/Qorvel"
+link="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Qorvel.lnk"
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Qorvel'
+
+# Polls a condition (a shell command) for up to $2 seconds.
+wait_for() {
+  local deadline=$((SECONDS + ${2:-120}))
+  until eval "$1"; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.2
+  done
+}
+# Linux process ids of qorvel.exe running in this prefix.
+qorvel_pids() {
+  local p
+  for p in /proc/[0-9]*; do
+    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi 'qorvel\\qorvel\.exe$' || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "${p#/proc/}"
+  done
+}
+reg_has() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+probe() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# --- Silent install -------------------------------------------------------------
+timeout 300 wine "$installer" /S && pass "silent install exits 0" || fail "silent install failed"
+[ -f "$installed/qorvel.exe" ] && cmp -s "$exe" "$installed/qorvel.exe" && pass "qorvel.exe installed" ||
+  fail "qorvel.exe missing or different in Program Files\\Qorvel"
+[ -f "$installed/uninstall.exe" ] && pass "uninstaller installed" || fail "uninstall.exe missing"
+[ -f "$link" ] && pass "Start-menu shortcut" || fail "no Start-menu shortcut"
+
+expected_version="$version.0"
+info=$(probe version 'C:\Program Files\Qorvel\qorvel.exe')
+while IFS='|' read -r line; do
+  grep -qxF "$line" <<<"$info" && pass "resources: $line" || fail "resources lack '$line'"
+done <<EOT
+fixed=$expected_version
+translation=080404b0
+icons=1
+ProductName=Qorvel
+FileVersion=$version
+ProductVersion=$version
+EOT
+grep -q '^FileDescription=.*家长' <<<"$info" && pass "Chinese FileDescription" || fail "FileDescription: $info"
+
+shortcut=$(probe link 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Qorvel.lnk')
+grep -qixF 'target=C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut target" ||
+  fail "shortcut: $shortcut"
+grep -qixF 'icon=C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut icon" ||
+  fail "shortcut icon: $shortcut"
+[ "$(wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -c "$version")" -ge 1 ] &&
+  pass "Add/Remove Programs entry" || fail "no uninstall entry with version $version"
+
+# --- First start: the settings file appears ------------------------------------
+rm -f "$c/mdb.ini"
+(cd "$installed" && wine "C:\\Program Files\\Qorvel\\qorvel.exe" >/dev/null 2>&1 &)
+wait_for '[ -n "$(qorvel_pids)" ]' && pass "installed qorvel.exe runs" || fail "qorvel.exe did not start"
+wait_for 'grep -q "two=0" "$c/mdb.ini" 2>/dev/null' && pass "first-run file written" ||
+  fail "C:\\mdb.ini did not appear"
+old_pids=$(qorvel_pids)
+
+# --- Install again over the running program -----------------------------------
+wine reg add "$run_key" /v qorvel /d 'C:\Program Files\Qorvel\qorvel' /f >/dev/null 2>&1
+before=$(stat -c %z "$installed/qorvel.exe")
+timeout 300 wine "$installer" /S && pass "install over the running program exits 0" ||
+  fail "install over the running program failed"
+[ "$(stat -c %z "$installed/qorvel.exe")" != "$before" ] && cmp -s "$exe" "$installed/qorvel.exe" &&
+  pass "qorvel.exe replaced" || fail "qorvel.exe was not replaced"
+new_running() {
+  local pids
+  pids=$(qorvel_pids)
+  [ -n "$pids" ] && [ -z "$(comm -12 <(sort <<<"$old_pids") <(sort <<<"$pids"))" ]
+}
+wait_for new_running && pass "the new qorvel.exe runs, the old one ended" ||
+  fail "after the update: running '$(qorvel_pids)', before '$old_pids'"
+reg_has "$run_key" qorvel && pass "Run value kept by the update" || fail "Run value lost by the update"
+
+# --- Silent uninstall ------------------------------------------------------------
+# The uninstaller copies itself to a temporary folder and returns at once.
+timeout 300 wine "C:\\Program Files\\Qorvel\\uninstall.exe" /S || fail "silent uninstall failed"
+wait_for '[ ! -e "$installed" ] && [ ! -e "$link" ]' && pass "program folder and shortcut removed" ||
+  fail "left behind: $(ls -A "$installed" "$link" 2>&1 | tr '\n' ' ')"
+wait_for '[ -z "$(qorvel_pids)" ]' && pass "qorvel.exe ended" || fail "qorvel.exe still runs"
+wait_for '! reg_has "$run_key" qorvel' && pass "Run value removed" || fail "Run value left"
+wait_for '! wine reg query "$uninstall_key" >/dev/null 2>&1' && pass "uninstall entry removed" ||
+  fail "uninstall entry left"
+[ -f "$c/mdb.ini" ] && pass "C:\\mdb.ini kept" || fail "C:\\mdb.ini was removed"
+
+if [ "$failures" -gt 0 ]; then
+  echo "installer test: $failures failure(s)" >&2
+  exit 1
+fi
+echo "installer test: all passed"
