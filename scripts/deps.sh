@@ -22,7 +22,8 @@ qorvel_need_packages() {
   # libFuzzer with Debian's clang, for scripts/fuzz.
   command -v clang++-14 >/dev/null || missing+=(clang-14)
   compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-14-dev)
-  printf '%s\n' "${missing[@]}"
+  # Nothing at all when nothing is missing: one empty line would still count.
+  [ "${#missing[@]}" -eq 0 ] || printf '%s\n' "${missing[@]}"
 }
 
 qorvel_ensure_deps() {
