@@ -23,6 +23,7 @@
 #include "settings/form2.h"
 #include "settings/password_gate.h"
 #include "store/module1.h"
+#include "real_program.h"
 #include "support/fakes.h"
 
 namespace qorvel {
@@ -32,6 +33,8 @@ namespace fs = std::filesystem;
 namespace w32 = platform::win32;
 using w32::Narrow;
 using w32::Widen;
+using test::WaitFor;
+using test::WindowOf;
 
 constexpr char kFile[] = "C:\\mdb.ini";
 
@@ -180,38 +183,6 @@ TEST(HostileFile, TheEngineReadsEachFileAsWindowsDoes) {
   fs::remove(path);
 }
 
-std::wstring ExePath() {
-  std::wstring path = L"Z:" + Widen(QORVEL_EXE);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
-
-template <typename Ready>
-bool WaitFor(Ready ready) {
-  for (int i = 0; i < 600; ++i) {  // 30 s
-    if (ready()) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-HWND WindowOf(DWORD pid, const wchar_t* window_class) {
-  struct Wanted { DWORD pid; const wchar_t* window_class; HWND found; } wanted{pid, window_class, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM param) -> BOOL {
-        auto& want = *reinterpret_cast<Wanted*>(param);
-        wchar_t name[64] = {};
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        GetClassNameW(w, name, 64);
-        if (owner != want.pid || !IsWindowVisible(w) || lstrcmpW(name, want.window_class) != 0) return TRUE;
-        want.found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&wanted));
-  return wanted.found;
-}
-
 TEST(HostileFile, TheProgramLocksWithoutAnHourAndWritesNothing) {
   for (const auto& c : Cases()) {
     SCOPED_TRACE(c.name);
@@ -220,27 +191,22 @@ TEST(HostileFile, TheProgramLocksWithoutAnHourAndWritesNothing) {
     ASSERT_TRUE(HoursRead() == 0 || HoursRead() == 24) << "the layout would depend on the hour";
     const std::string before = c.kind == Kind::kFolder ? "folder" : c.bytes;
 
-    std::wstring command = L"\"" + ExePath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION p{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p));
-    // Without a readable start-up flag the program asks first; Cancel writes nothing.
-    HWND main = nullptr;
-    EXPECT_TRUE(WaitFor([&] {
-      if (const HWND box = WindowOf(p.dwProcessId, L"#32770")) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
-      main = WindowOf(p.dwProcessId, L"QorvelForm1");
-      return main != nullptr && (IsZoomed(main) != FALSE) == locked;
-    })) << "never showed the " << (locked ? "locked" : "compact") << " layout";
-    // Some more ticks: the program must neither crash nor write. (Waiting
-    // longer can only make this check stricter, never fail it wrongly.)
-    Sleep(1500);
-    EXPECT_EQ(WaitForSingleObject(p.hProcess, 0), WAIT_TIMEOUT) << "the program ended";
-    EXPECT_EQ((GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, locked);
-    TerminateProcess(p.hProcess, 0);
-    WaitForSingleObject(p.hProcess, 10000);
-    CloseHandle(p.hThread);
-    CloseHandle(p.hProcess);
+    {
+      const test::RunningProgram program;
+      const DWORD pid = program.p.dwProcessId;
+      // Without a readable start-up flag the program asks first; Cancel writes nothing.
+      HWND main = nullptr;
+      EXPECT_TRUE(WaitFor([&] {
+        if (const HWND box = WindowOf(pid, L"#32770")) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        main = WindowOf(pid, L"QorvelForm1");
+        return main != nullptr && (IsZoomed(main) != FALSE) == locked;
+      })) << "never showed the " << (locked ? "locked" : "compact") << " layout";
+      // Some more ticks: the program must neither crash nor write. (Waiting
+      // longer can only make this check stricter, never fail it wrongly.)
+      Sleep(1500);
+      EXPECT_TRUE(program.alive()) << "the program ended";
+      EXPECT_EQ((GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, locked);
+    }  // terminated here, before the file is looked at
     EXPECT_TRUE(file.Now() == before) << "the file was written";
   }
 }

@@ -13,22 +13,12 @@
 #include <vector>
 
 #include "platform/win32/text.h"
+#include "real_program.h"
 
 namespace qorvel::platform::win32 {
 namespace {
 
-std::wstring ExePath() {
-  std::wstring path = L"Z:" + Widen(QORVEL_EXE);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
-
-template <typename Ready>
-bool WaitFor(Ready ready, DWORD ms = 30000) {
-  for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(50))
-    if (ready()) return true;
-  return ready();
-}
+using test::WaitFor;
 
 // Empty HOUR: locked at every hour. All 24 hours: compact at every hour. The
 // start-up flag is set, so no prompt comes up.
@@ -72,19 +62,7 @@ std::vector<POINT> CentreAndCorners(const RECT& r) {
           {r.right - 1, r.bottom - 1}};
 }
 
-struct Guard {
-  Guard() {
-    std::wstring command = L"\"" + ExePath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p));
-  }
-  ~Guard() {
-    TerminateProcess(p.hProcess, 0);
-    WaitForSingleObject(p.hProcess, 10000);
-    CloseHandle(p.hThread);
-    CloseHandle(p.hProcess);
-  }
+struct Guard : test::RunningProgram {
   // The top-level window at the point, if it is a topmost one of the guard.
   bool Holds(POINT at) const {
     HWND w = GetAncestor(WindowFromPoint(at), GA_ROOT);
@@ -119,7 +97,6 @@ struct Guard {
   bool AnythingOn(const RECT& monitor) const {
     return !Windows(L"QorvelForm1", &monitor).empty() || !Windows(L"QorvelCover", &monitor).empty();
   }
-  PROCESS_INFORMATION p{};
 };
 
 class MultiMonitor : public ::testing::Test {

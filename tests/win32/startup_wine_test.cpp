@@ -4,24 +4,21 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "platform/win32/text.h"
+#include "real_program.h"
 
 namespace qorvel::platform::win32 {
 namespace {
 
+using test::ExePath;
+using test::WaitFor;
+using test::WindowOf;
+
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kPrompt[] = "是否加入开机启动\r\n软件显示屏幕左上角\r\n初始密码:907";
-
-// The build hands us a Unix path; Wine shows "/" as drive Z:.
-std::wstring ExePath() {
-  std::wstring path = L"Z:" + Widen(QORVEL_EXE);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
 
 std::string FirstRunFile(const char* flag) {
   std::string text = "[HOUR]\r\n";
@@ -41,59 +38,7 @@ std::string RunValue() {
   return Narrow(data);
 }
 
-template <typename Ready>
-bool WaitFor(Ready ready) {
-  for (int i = 0; i < 600; ++i) {  // 30 s
-    if (ready()) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-// A visible top-level window of the process: the main window, or a message
-// box titled after the executable. EnumWindows walks one snapshot of the
-// z-order: a FindWindowEx walk can skip a window that the other guard's
-// topmost call moves above the one it stands on.
-HWND WindowOf(DWORD pid, const wchar_t* window_class, const wchar_t* caption) {
-  struct Wanted {
-    DWORD pid;
-    const wchar_t* window_class;
-    const wchar_t* caption;
-    HWND found;
-  } wanted{pid, window_class, caption, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM param) -> BOOL {
-        auto& want = *reinterpret_cast<Wanted*>(param);
-        wchar_t name[64] = {};
-        wchar_t text[64] = {};
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        GetClassNameW(w, name, 64);
-        GetWindowTextW(w, text, 64);
-        if (owner != want.pid || !IsWindowVisible(w) || lstrcmpW(name, want.window_class) != 0 ||
-            lstrcmpW(text, want.caption) != 0)
-          return TRUE;
-        want.found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&wanted));
-  return wanted.found;
-}
-
-// The guard refuses to close, so every started copy is terminated.
-struct Guard {
-  Guard() {
-    std::wstring command = L"\"" + ExePath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p));
-  }
-  ~Guard() {
-    TerminateProcess(p.hProcess, 0);
-    WaitForSingleObject(p.hProcess, 10000);
-    CloseHandle(p.hThread);
-    CloseHandle(p.hProcess);
-  }
+struct Guard : test::RunningProgram {
   bool ShowsWindow() const { return WindowOf(p.dwProcessId, L"QorvelForm1", L"Qorvel") != nullptr; }
   HWND Box() const { return WindowOf(p.dwProcessId, L"#32770", L"qorvel"); }
   // Waits for the message box showing this text and answers it.
@@ -104,8 +49,6 @@ struct Guard {
     };
     return WaitFor(shows) && PostMessageW(Box(), WM_COMMAND, button, 0);
   }
-
-  PROCESS_INFORMATION p{};
 };
 
 void CleanSystem() {
