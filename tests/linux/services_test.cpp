@@ -107,8 +107,16 @@ TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
     const auto hours = store::ReadProfileSection(profile, "HOUR", store::kSettingsFile);
     if (row.written) {
       EXPECT_EQ(Contents(settings), FirstRunFile("0"));
+      EXPECT_EQ(fs::status(settings).permissions() & fs::perms::all, fs::perms::all & ~fs::perms::owner_exec &
+                                                                          ~fs::perms::group_exec & ~fs::perms::others_exec)
+          << "another user's guard could not save";
       EXPECT_EQ(files.file_exists(store::kSettingsFile), true);
       EXPECT_EQ(hours.size(), 23u);
+      fs::permissions(settings, fs::perms::owner_read | fs::perms::owner_write);
+      store::WriteProfileValue(profile, store::kSettingsFile, "mm", "nober", "密码");
+      EXPECT_EQ(fs::status(settings).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+          << "a parent's own choice of mode was undone";
+      EXPECT_NE(Contents(settings).find("nober=\xC3\xDC\xC2\xEB\r\n"), std::string::npos) << "not code page 936";
     } else {
       EXPECT_TRUE(hours.empty()) << "no file, no allowed hour: every tick locks";
       EXPECT_FALSE(fs::is_regular_file(settings));
@@ -122,19 +130,26 @@ TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
   }
 }
 
-// The prompt's OK on each kind of autostart folder: an entry and the flag, or
-// the warning and the flag left at "0".
+// The prompt's OK on each kind of autostart folder, with or without a
+// pkexec that grants or refuses: an entry and the flag, or the warning and
+// the flag left at "0". pkexec is asked only when the direct write fails.
 TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
   enum Kind { existing, missing_under_writable, missing_parent, folder_is_file };
+  enum Elevation { none, grants, refuses };
   const struct {
     const char* name;
     Kind kind;
+    Elevation elevation;
     bool registered;
   } rows[] = {
-      {"existing folder", existing, true},
-      {"folder created like a registry key", missing_under_writable, true},
-      {"no parent folder", missing_parent, false},
-      {"a file where the folder should be", folder_is_file, false},
+      {"existing folder", existing, none, true},
+      {"folder created like a registry key", missing_under_writable, none, true},
+      {"no parent folder", missing_parent, none, false},
+      {"a file where the folder should be", folder_is_file, none, false},
+      {"no parent folder, pkexec grants", missing_parent, grants, true},
+      {"no parent folder, pkexec refuses", missing_parent, refuses, false},
+      {"a file where the folder should be, pkexec refuses", folder_is_file, refuses, false},
+      {"existing folder, pkexec not needed", existing, refuses, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -144,31 +159,40 @@ TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
     if (row.kind == missing_parent) dir = temp.path / "xdg" / "autostart";
     if (row.kind == folder_is_file) std::ofstream(dir) << "x";
     const fs::path settings = temp.path / "mdb.ini";
+    // A stand-in pkexec: records its arguments, then runs them or says no.
+    const fs::path pkexec = temp.path / "pkexec";
+    const fs::path asked = temp.path / "asked";
+    std::ofstream(pkexec) << "#!/bin/sh\necho \"$*\" >> '" << asked.string() << "'\n"
+                          << (row.elevation == grants ? "exec \"$@\"\n" : "exit 126\n");
+    fs::permissions(pkexec, fs::perms::owner_all);
 
     test::FakeServices fx;
     fx.system.answer = platform::kIdOk;
-    fx.system.directory = "/opt/qorvel";
-    fx.system.name = "qorvel";
     lin::LinuxProfileFile profile(settings.string());
     lin::LinuxFileSystem files(settings.string());
-    lin::AutostartRegistry registry("/opt/qorvel/qorvel", dir.string());
+    lin::AutostartRegistry registry("/opt/qorvel/qorvel", dir.string(), row.elevation == none ? "" : pkexec.string());
     platform::Services services{profile,  fx.clock, fx.process, files,    fx.privilege,
                                 fx.power, fx.shell, registry,   fx.system};
     guard::WriteFirstRunFile(services);
     fx.log.clear();
     guard::OfferStartupRegistration(services);
     const std::string prompt = "message 1 " + std::string(guard::kRegisterPrompt);
+    const fs::path entry = dir / "qorvel.desktop";
     if (row.registered) {
       EXPECT_EQ(fx.log, (test::Log{prompt, "message 64 设置成功,重启后生效"}));
-      EXPECT_EQ(Contents(dir / "qorvel.desktop"), lin::AutostartEntry("/opt/qorvel/qorvel"));
-      EXPECT_EQ(fs::status(dir / "qorvel.desktop").permissions() & fs::perms::all,
+      EXPECT_EQ(Contents(entry), lin::AutostartEntry("/opt/qorvel/qorvel"));
+      EXPECT_EQ(fs::status(entry).permissions() & fs::perms::all,
                 fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
       EXPECT_EQ(Contents(settings), FirstRunFile("1"));
     } else {
       EXPECT_EQ(fx.log, (test::Log{prompt, "message 48 " + std::string(guard::kRegisterFailed)}));
       EXPECT_EQ(Contents(settings), FirstRunFile("0"));
-      EXPECT_FALSE(fs::exists(dir / "qorvel.desktop"));
+      EXPECT_FALSE(fs::is_regular_file(entry));
     }
+    const bool direct_failed = row.kind == missing_parent || row.kind == folder_is_file;
+    EXPECT_EQ(Contents(asked), row.elevation != none && direct_failed
+                                   ? "/usr/bin/install -D -m 0644 /dev/stdin " + entry.string() + "\n"
+                                   : "");
   }
 }
 

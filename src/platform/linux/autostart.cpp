@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <atomic>
 #include <cerrno>
 
@@ -76,10 +78,37 @@ std::string AutostartEntry(std::string_view path) {
 bool AutostartRegistry::set_local_machine_string(std::string_view subkey, std::string_view /*name*/,
                                                  std::string_view /*data*/) {
   if (subkey != kRunKey || executable_.empty() || executable_.front() != '/') return false;
+  const std::string path = directory_ + "/qorvel.desktop";
+  const std::string text = AutostartEntry(executable_);
   // RegCreateKeyA creates the key; a system without the folder gets it, if
   // we may write in its parent.
-  if (mkdir(directory_.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  return ReplaceFile(directory_ + "/qorvel.desktop", AutostartEntry(executable_));
+  const bool folder = mkdir(directory_.c_str(), 0755) == 0 || errno == EEXIST;
+  if (folder && ReplaceFile(path, text)) return true;
+  return WriteElevated(path, text);
+}
+
+std::string AutostartRegistry::FindElevation() {
+  if (geteuid() == 0) return {};
+  return QStandardPaths::findExecutable(QStringLiteral("pkexec")).toStdString();
+}
+
+bool AutostartRegistry::WriteElevated(const std::string& path, const std::string& text) const {
+  if (elevate_.empty()) return false;
+  // install(1) from standard input: creates the folder, sets the mode, and
+  // needs no shell, so nothing in the path is ever interpreted.
+  QProcess process;
+  process.start(QString::fromStdString(elevate_),
+                {QStringLiteral("/usr/bin/install"), QStringLiteral("-D"), QStringLiteral("-m"),
+                 QStringLiteral("0644"), QStringLiteral("/dev/stdin"), QString::fromStdString(path)});
+  if (!process.waitForStarted()) return false;
+  process.write(text.data(), static_cast<qint64>(text.size()));
+  process.closeWriteChannel();
+  if (!process.waitForFinished(kElevationTimeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return false;
+  }
+  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 }  // namespace qorvel::platform::lin

@@ -42,7 +42,14 @@ bool LinuxProfileFile::write_string(std::string_view section, std::string_view k
                                     std::optional<std::string_view> value, std::string_view file) {
   const auto path = MapPath(file, settings_path_);
   if (!path) return false;
-  return engine_.write_string(section, key, value, *path);
+  struct stat st{};
+  const bool existed = lstat(path->c_str(), &st) == 0;
+  if (!engine_.write_string(section, key, value, *path)) return false;
+  // The guard runs in every user's session, and the parent may change the
+  // hours from any of them: the file it creates is everyone's to replace.
+  // (Anyone can read the password in it anyway.) Later writes keep the mode.
+  if (!existed) chmod(path->c_str(), 0666);
+  return true;
 }
 
 std::optional<bool> LinuxFileSystem::file_exists(std::string_view path) const {

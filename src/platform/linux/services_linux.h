@@ -24,7 +24,8 @@ inline constexpr std::string_view kAutostartDirectory = "/etc/xdg/autostart";
 [[nodiscard]] std::optional<std::string> MapPath(std::string_view path, std::string_view settings_path);
 
 // The profile functions over the mapped file, in code page 936, so one file
-// serves both systems.
+// serves both systems. A file it creates gets mode 0666, so every desktop
+// user's guard can save changes to it.
 class LinuxProfileFile final : public ProfileFile {
  public:
   explicit LinuxProfileFile(std::string settings_path = std::string(kSettingsPath))
@@ -145,21 +146,32 @@ class LogindShell final : public Shell {
 
 // The Run key's value becomes the machine-wide autostart entry
 // <directory>/qorvel.desktop, started with executable. Writing there needs
-// administrator rights, like HKLM: without them this is false and nothing
-// is left behind.
+// administrator rights, like HKLM. When the process lacks them and elevate
+// names a pkexec-like program, that program is asked to install the entry
+// (the desktop asks for an administrator's password); a refusal there, or
+// no elevate, is false and leaves nothing behind.
 class AutostartRegistry final : public Registry {
  public:
-  AutostartRegistry(std::string executable, std::string directory = std::string(kAutostartDirectory))
-      : executable_(std::move(executable)), directory_(std::move(directory)) {}
+  AutostartRegistry(std::string executable, std::string directory = std::string(kAutostartDirectory),
+                    std::string elevate = "")
+      : executable_(std::move(executable)), directory_(std::move(directory)), elevate_(std::move(elevate)) {}
   // Only the Run key is known; the data (a Windows command line) is not
   // used: the entry starts executable.
   bool set_local_machine_string(std::string_view subkey, std::string_view name,
                                 std::string_view data) override;
+  // pkexec's full path when this process is not root and pkexec exists.
+  [[nodiscard]] static std::string FindElevation();
 
  private:
+  bool WriteElevated(const std::string& path, const std::string& text) const;
+
   std::string executable_;
   std::string directory_;
+  std::string elevate_;
 };
+
+// How long the administrator may take to answer pkexec's question.
+inline constexpr int kElevationTimeoutMs = 300000;
 
 // The desktop entry's text for an executable at path.
 [[nodiscard]] std::string AutostartEntry(std::string_view path);
