@@ -1,0 +1,44 @@
+// The Qt view tests run under X11 with a window manager (on_xvfb_openbox.sh
+// provides both); they wait for it before the first test.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "qt_support.h"
+
+namespace {
+
+bool WindowManagerRunning() {
+  auto* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  const char name[] = "_NET_SUPPORTING_WM_CHECK";
+  auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+  if (atom == nullptr) return false;
+  auto* prop = xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+  const bool running = prop != nullptr && prop->value_len == 1;
+  std::free(prop);
+  std::free(atom);
+  return running;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (std::getenv("DISPLAY") == nullptr) {
+    std::cerr << "no X display: run through on_xvfb_openbox.sh\n";
+    return 1;
+  }
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication app(argc, argv);
+  if (!qorvel::test::WaitFor(WindowManagerRunning, 30000)) {
+    std::cerr << "no window manager came up\n";
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}
