@@ -100,9 +100,10 @@ ModalSteps::ModalSteps(std::vector<ModalStep> steps) : steps_(std::move(steps)) 
 ModalSteps::~ModalSteps() { timer_.stop(); }
 
 void ModalSteps::Poll() {
-  if (next_ == steps_.size()) return;
   QWidget* top = QApplication::activeModalWidget();
-  if (top != nullptr && top->isVisible() && steps_[next_].is(top)) {
+  if (next_ == steps_.size() && top == nullptr) {
+    waited_.restart();  // nothing left over
+  } else if (next_ < steps_.size() && top != nullptr && top->isVisible() && steps_[next_].is(top)) {
     const auto& step = steps_[next_++];  // first: the action's own loop polls too
     waited_.restart();
     step.act(top);

@@ -30,7 +30,7 @@ void SendDeleteWindow(const QWidget& window);
 
 // Acts on modal windows from inside their own loops: each step waits until
 // the top modal widget satisfies `is`, then acts on it. A step that never
-// comes closes every modal window after the deadline rather than hang.
+// comes closes every modal window after the deadline rather than hang, and so does one left over.
 struct ModalStep {
   std::function<bool(QWidget*)> is;
   std::function<void(QWidget*)> act;
