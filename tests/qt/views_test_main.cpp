@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QWidget>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -36,9 +37,23 @@ int main(int argc, char** argv) {
   }
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication app(argc, argv);
-  if (!qorvel::test::WaitFor(WindowManagerRunning, 30000)) {
+  // The check window comes before openbox manages windows, and a window
+  // mapped in between stays unmanaged: a probe window is shown until openbox
+  // frames it.
+  QWidget probe;
+  probe.resize(50, 50);
+  const bool managing = qorvel::test::WaitFor(WindowManagerRunning, 30000) && [&] {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      probe.show();
+      if (qorvel::test::WaitFor([&] { return qorvel::test::Settled(probe); }, 3000)) return true;
+      probe.hide();
+    }
+    return false;
+  }();
+  if (!managing) {
     std::cerr << "no window manager came up\n";
     return 1;
   }
+  probe.hide();
   return RUN_ALL_TESTS();
 }
