@@ -117,6 +117,8 @@ TEST_F(SettingsRoad, PasswordThenEditHoursThenCloseRefreshesTheMainWindow) {
       {Is<InputBox>(),
        [&](QWidget* box) {
          auto* field = Child<QLineEdit>(box, InputBox::kField);
+         // It has the keyboard at once, above the topmost main window.
+         EXPECT_TRUE(test::WaitFor([&] { return box->isActiveWindow() && field->hasFocus(); }));
          prompt_ok = box->windowTitle() == "app" && field->echoMode() == QLineEdit::Password &&
                      field->testAttribute(Qt::WA_InputMethodEnabled) &&
                      Child<QLabel>(box, InputBox::kPrompt)->text() == "请输入密码" && !main.enabled();
@@ -125,6 +127,7 @@ TEST_F(SettingsRoad, PasswordThenEditHoursThenCloseRefreshesTheMainWindow) {
       {Is<Form2Widget>(),
        [&](QWidget* form) {
          seen_at_open = Listed(form);
+         EXPECT_TRUE(test::WaitFor([&] { return form->isActiveWindow(); }));
          // Modal over the main window, centred on its screen (down by at
          // most the caption the window manager adds).
          EXPECT_TRUE(form->isModal() && form->parentWidget() == &main);
