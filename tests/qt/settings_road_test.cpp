@@ -194,6 +194,22 @@ TEST_F(SettingsRoad, SavedPasswordAndEndButtonEndTheProgram) {
   EXPECT_EQ(main.hours_text(), HourLine({7, 8, 22}));  // the close came first
 }
 
+// A box that closes while no other window of ours is active must not end
+// the program: the main window, a tool window, still holds it.
+TEST_F(SettingsRoad, ClosingAParentlessBoxKeepsTheProgramRunning) {
+  bool still_running = false;
+  QTimer::singleShot(0, [&] {
+    test::ModalSteps driver({{Is<InputBox>(), Type("", false)}});
+    InputBox(nullptr, "请输入密码", "app", true, std::chrono::seconds(0)).exec();
+    QTimer::singleShot(200, [&] {
+      still_running = true;
+      main.form().Unload();
+    });
+  });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_TRUE(still_running);
+}
+
 TEST(Form2Widget, OpensAtDesignGeometry) {
   Form2Widget form(nullptr);
   if (form.logicalDpiX() != 96) GTEST_SKIP() << "pixel checks assume 96 DPI";
