@@ -52,9 +52,9 @@ TEST_F(CoverWidgetsTest, ReadsTheMonitorsWholeAndTheMainWindowsOwn) {
 // that takes no focus and cannot be closed; the settings window lowers it,
 // the next locked tick raises it, a compact tick removes it.
 TEST_F(CoverWidgetsTest, CoverFollowsTheLayout) {
-  enum Action { kTick, kLower, kClose };
+  enum Action { kTick, kLower, kClose, kOtherDesktop };
   struct Step { Action action; int hour; bool covered, above; };
-  for (const auto& s : {Step{kTick, 0, true, true}, Step{kClose, 0, true, true}, Step{kLower, 0, true, false},
+  for (const auto& s : {Step{kTick, 0, true, true}, Step{kClose, 0, true, true}, Step{kOtherDesktop, 0, true, true}, Step{kLower, 0, true, false},
                         Step{kTick, 0, true, true}, Step{kTick, 0, true, true}, Step{kTick, 12, false, false},
                         Step{kTick, 0, true, true}}) {
     SCOPED_TRACE(testing::Message() << "action " << s.action << " hour " << s.hour);
@@ -65,6 +65,9 @@ TEST_F(CoverWidgetsTest, CoverFollowsTheLayout) {
     }
     if (s.action == kLower) covers.Lower();
     if (s.action == kClose) test::SendDeleteWindow(*OnlyCover());
+    if (s.action == kOtherDesktop) {
+      ASSERT_TRUE(test::SwitchDesktop(1));
+    }
     EXPECT_EQ(covers.count(), s.covered ? 1U : 0U);
     if (!s.covered) {
       EXPECT_TRUE(WaitFor([&] { return OnlyCover() == nullptr; }));
@@ -80,6 +83,9 @@ TEST_F(CoverWidgetsTest, CoverFollowsTheLayout) {
     EXPECT_TRUE(cover->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     EXPECT_NE(test::ActiveWindow().value_or(0), cover->winId());
     EXPECT_TRUE(!active || test::ActiveWindow() == active);  // nothing took the focus
+    if (s.action == kOtherDesktop) {
+      ASSERT_TRUE(test::SwitchDesktop(0));
+    }
   }
 }
 

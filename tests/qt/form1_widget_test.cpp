@@ -113,10 +113,10 @@ TEST_F(Form1WidgetTest, OpensAtDesignGeometryWithoutTaskBarEntry) {
 }
 
 TEST_F(Form1WidgetTest, EachTickAppliesItsLayoutWhateverTheUserDid) {
-  enum Meddle { kNone, kMinimize, kMoveAway, kDropAbove };
+  enum Meddle { kNone, kMinimize, kMoveAway, kDropAbove, kOtherDesktop };
   struct Step { int hour; Meddle meddle; bool locked; };
   // The first-run file allows 1 to 23; hour 0 locks.
-  for (const auto& s : {Step{0, kNone, true}, Step{0, kMinimize, true}, Step{0, kDropAbove, true},
+  for (const auto& s : {Step{0, kNone, true}, Step{0, kMinimize, true}, Step{0, kDropAbove, true}, Step{0, kOtherDesktop, true},
                         Step{1, kMinimize, false}, Step{1, kMoveAway, false}, Step{0, kNone, true},
                         Step{23, kNone, false}}) {
     SCOPED_TRACE(testing::Message() << "hour " << s.hour << " meddle " << s.meddle);
@@ -132,7 +132,13 @@ TEST_F(Form1WidgetTest, EachTickAppliesItsLayoutWhateverTheUserDid) {
       platform::qt::RequestNetWmState(window.winId(), "_NET_WM_STATE_ABOVE", false);
       ASSERT_TRUE(WaitFor([&] { return !NetWmState(window, "_NET_WM_STATE_ABOVE"); }));
     }
+    if (s.meddle == kOtherDesktop) {  // Ctrl+Alt+Right under openbox
+      ASSERT_TRUE(test::SwitchDesktop(1));
+    }
     EXPECT_TRUE(TickUntil(s.hour, [&] { return s.locked ? Locked() : Compact(); }));
+    if (s.meddle == kOtherDesktop) {
+      ASSERT_TRUE(test::SwitchDesktop(0));
+    }
     if (!s.locked) continue;
     const auto* clock = Item<QLabel>(Form1Widget::kL1);
     EXPECT_EQ(clock->text().toStdString(), fx.clock.general_date(fx.clock.time));

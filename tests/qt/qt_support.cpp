@@ -77,6 +77,26 @@ std::optional<unsigned long> ActiveWindow() {
   return *static_cast<const xcb_window_t*>(xcb_get_property_value(p.get()));
 }
 
+bool SwitchDesktop(unsigned desktop) {
+  auto* c = Connection();
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = Root();
+  event.type = Atom("_NET_CURRENT_DESKTOP");
+  event.data.data32[0] = desktop;
+  xcb_send_event(c, 0, Root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
+  return WaitFor([&] {
+    Reply<xcb_get_property_reply_t> p(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, Root(), Atom("_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1),
+                               nullptr),
+        &std::free);
+    return p && p->value_len == 1 && *static_cast<const uint32_t*>(xcb_get_property_value(p.get())) == desktop;
+  });
+}
+
 void SendDeleteWindow(const QWidget& window) {
   auto* c = Connection();
   xcb_client_message_event_t event{};

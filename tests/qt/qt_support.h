@@ -25,6 +25,9 @@ bool NetWmState(const QWidget& window, std::string_view atom);
 bool Settled(const QWidget& window);
 // The active window as the window manager names it (_NET_ACTIVE_WINDOW).
 std::optional<unsigned long> ActiveWindow();
+// Switches the window manager to another workspace, as Ctrl+Alt+arrow does;
+// true once it has.
+bool SwitchDesktop(unsigned desktop);
 // Sends WM_DELETE_WINDOW as a window manager's close button does.
 void SendDeleteWindow(const QWidget& window);
 

@@ -27,6 +27,7 @@ class CoverWidget final : public QWidget {
     setFocusPolicy(Qt::NoFocus);
     setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
     SkipTaskbar(*this);
+    OnEveryDesktop(*this);
   }
   ~CoverWidget() override {
     leaving_ = true;

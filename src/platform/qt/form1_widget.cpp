@@ -86,6 +86,7 @@ Form1Widget::Form1Widget(platform::Services& services)
   LayOut();
   resize(X(kDesignWidth), Y(kDesignHeight));
   SkipTaskbar(*this);
+  OnEveryDesktop(*this);
 }
 
 int Form1Widget::X(int twips) const { return TwipsToPixels(twips, LogicalDpiX(*this)); }

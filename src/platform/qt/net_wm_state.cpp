@@ -115,4 +115,13 @@ void SkipTaskbar(QWidget& window) {
   RequestNetWmState(window.winId(), "_NET_WM_STATE_SKIP_PAGER", true);
 }
 
+void OnEveryDesktop(QWidget& window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
+  const uint32_t all = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.winId()),
+                      Atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &all);
+  xcb_flush(c);
+}
+
 }  // namespace qorvel::platform::qt

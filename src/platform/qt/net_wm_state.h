@@ -27,4 +27,8 @@ void SetStaysOnTop(QWidget& window, bool on);
 // No task-bar or pager entry. Before the first show.
 void SkipTaskbar(QWidget& window);
 
+// On every workspace, so switching to another one does not leave the lock
+// behind (openbox switches with Ctrl+Alt+arrows). Before the first show.
+void OnEveryDesktop(QWidget& window);
+
 }  // namespace qorvel::platform::qt
