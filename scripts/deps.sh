@@ -18,10 +18,22 @@ qorvel_need_packages() {
   [ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || missing+=(xserver-xorg-video-dummy)
   command -v xrandr >/dev/null || missing+=(x11-xserver-utils)
   command -v makensis >/dev/null || missing+=(nsis)
-  fc-list 2>/dev/null | grep -qi -e "WenQuanYi" -e "Noto Sans CJK" || missing+=(fonts-wqy-microhei)
+  # Without -q grep reads to the end, so fc-list never dies of SIGPIPE (pipefail).
+  fc-list 2>/dev/null | grep -i -e "WenQuanYi" -e "Noto Sans CJK" >/dev/null || missing+=(fonts-wqy-microhei)
   # libFuzzer with Debian's clang, for scripts/fuzz.
   command -v clang++-14 >/dev/null || missing+=(clang-14)
   compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-14-dev)
+  # The Linux program: Qt 6 with its X11 platform plugin and D-Bus; Xlib and
+  # xcb headers; openbox, xdotool and xprop for the tests that drive the real
+  # windows; dbus-daemon for the private bus; dpkg-shlibdeps for the package.
+  compgen -G '/usr/lib/*/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake' >/dev/null || missing+=(qt6-base-dev)
+  compgen -G '/usr/lib/*/qt6/plugins/platforms/libqxcb.so' >/dev/null || missing+=(qt6-qpa-plugins)
+  [ -f /usr/include/X11/Xlib.h ] || missing+=(libx11-dev)
+  command -v openbox >/dev/null || missing+=(openbox)
+  command -v xdotool >/dev/null || missing+=(xdotool)
+  command -v xprop >/dev/null || missing+=(x11-utils)
+  command -v dbus-daemon >/dev/null || missing+=(dbus)
+  command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
   # Nothing at all when nothing is missing: one empty line would still count.
   [ "${#missing[@]}" -eq 0 ] || printf '%s\n' "${missing[@]}"
 }

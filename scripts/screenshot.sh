@@ -7,13 +7,56 @@
 #   scripts/screenshot.sh two-monitors  docs/screenshots/two-monitors.png:
 #       the locked layout across two monitors, on Xorg's dummy driver
 #       (needs root, xserver-xorg-video-dummy and xrandr).
+#   scripts/screenshot.sh linux-locked  docs/screenshots/linux-locked.png:
+#       the native Linux program (build/linux), locked, in a Chinese locale,
+#       with private settings (tests/blackbox/private-dirs.sh).
 # Needs Xvfb, openbox, x11-utils, xdotool, imagemagick and a CJK font
 # (fonts-wqy-microhei); openbox frames the windows, as a desktop would.
 # Options through the environment:
-#   QORVEL_BUILD_DIR (build/windows), QORVEL_SHOT_DISPLAY (:97).
+#   QORVEL_BUILD_DIR (build/windows, or build/linux), QORVEL_SHOT_DISPLAY (:97).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-what="${1:?usage: scripts/screenshot.sh locked|settings|two-monitors}"
+what="${1:?usage: scripts/screenshot.sh locked|settings|two-monitors|linux-locked}"
+if [ "$what" = linux-locked ]; then
+  build="${QORVEL_BUILD_DIR:-build/linux}"
+  display="${QORVEL_SHOT_DISPLAY:-:97}"
+  out="$PWD/docs/screenshots/linux-locked.png"
+  cmake --preset linux -B "$build" >/dev/null
+  cmake --build "$build" --target qorvel >/dev/null
+  exe="$(cd "$build" && pwd)/src/app/linux/qorvel"
+  state="$(mktemp -d)"
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$! wm="" guard=""
+  trap 'kill $guard $wm $xvfb 2>/dev/null || true; rm -rf "$state"' EXIT
+  export DISPLAY="$display"
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # Never draw on somebody else's display.
+  kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb could not start on $display (in use?); set QORVEL_SHOT_DISPLAY" >&2; exit 1; }
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  mkdir -p "$state/settings" "$state/autostart" "$state/runtime"
+  chmod 0700 "$state/runtime"
+  # No hour allowed: locked; registered: no prompt over the lock.
+  printf '[HOUR]\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n' >"$state/settings/mdb.ini"
+  LC_ALL=zh_CN.UTF-8 XDG_RUNTIME_DIR="$state/runtime" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$state/no-bus" \
+    QORVEL_SETTINGS_DIR="$state/settings" QORVEL_AUTOSTART_DIR="$state/autostart" \
+    tests/blackbox/private-dirs.sh "$exe" >/dev/null 2>&1 &
+  guard=$!
+  locked=""
+  for _ in $(seq 300); do
+    for w in $(xdotool search --pid "$guard" --name '^Qorvel$' 2>/dev/null); do
+      xprop -id "$w" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_ABOVE && locked=1
+    done
+    [ -n "$locked" ] && break
+    sleep 0.1
+  done
+  [ -n "$locked" ] || { echo "the Linux program did not lock" >&2; exit 1; }
+  sleep 2  # let it paint; the locked clock ticks meanwhile
+  mkdir -p "$(dirname "$out")"
+  import -window root -display "$display" png:- | convert png:- -strip -colors 64 "PNG8:$out"
+  echo "Wrote $out ($(stat -c %s "$out") bytes)"
+  exit 0
+fi
 case "$what" in
   locked | two-monitors) target=qorvel; program=src/app/qorvel.exe ;;
   settings) target=settings_preview; program=tests/win32/settings_preview.exe ;;

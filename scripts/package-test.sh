@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Checks the Debian package the way a machine meets it: dpkg installs,
+# removes and purges it, inside a private mount namespace whose /usr, /etc
+# and /var are in-memory layers over the real ones, so this machine's own
+# files and package database never change. Needs root.
+#   scripts/package-test.sh [build/linux/package/qorvel_<version>_amd64.deb]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb="${1:-$(ls build/linux/package/qorvel_*_amd64.deb 2>/dev/null | tail -n 1)}"
+[ -f "$deb" ] || { echo "package-test: no package; build it with cpack in build/linux" >&2; exit 1; }
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package-test: needs root (dpkg); skipped" >&2
+  exit 0
+fi
+deb="$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")"
+
+fail() { echo "package-test: $*" >&2; exit 1; }
+fields() { dpkg-deb -f "$deb" "$@"; }
+case "$(basename "$deb")" in qorvel_"$(fields Version)"_amd64.deb) ;; *) fail "unexpected name $(basename "$deb")" ;; esac
+for dep in qt6-qpa-plugins libqt6widgets6 libqt6dbus6; do
+  fields Depends | grep -q "$dep" || fail "Depends lacks $dep: $(fields Depends)"
+done
+contents="$(dpkg-deb -c "$deb")"
+for path in ./usr/bin/qorvel ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg; do
+  grep -q " $path\$" <<<"$contents" || fail "missing $path"
+done
+! grep -q 'autostart' <<<"$contents" || fail "the package registers autostart itself"
+
+# Inside the namespace: install, start-up entry and settings as a user would
+# leave them, remove, purge.
+unshare --mount --propagation private -- bash -euo pipefail -c '
+  fail() { echo "package-test: $*" >&2; exit 1; }
+  for dir in /usr /etc /var; do
+    layer=$(mktemp -d)
+    mount -t tmpfs tmpfs "$layer"
+    mkdir "$layer/upper" "$layer/work"
+    mount -t overlay overlay -o "lowerdir=$dir,upperdir=$layer/upper,workdir=$layer/work" "$dir"
+    umount -l "$layer"
+    rmdir "$layer"
+  done
+  [ ! -e /var/lib/qorvel ] || rm -rf /var/lib/qorvel
+  dpkg -i "$1" >/dev/null || fail "dpkg -i failed"
+  [ -x /usr/bin/qorvel ] || fail "no /usr/bin/qorvel"
+  [ "$(stat -c %a /var/lib/qorvel)" = 777 ] || fail "/var/lib/qorvel has mode $(stat -c %a /var/lib/qorvel)"
+  [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "installing registered autostart"
+  # Any user may create the file and replace it by renaming.
+  setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \
+    "echo x > /var/lib/qorvel/mdb.ini.new && mv /var/lib/qorvel/mdb.ini.new /var/lib/qorvel/mdb.ini" ||
+    fail "a user cannot write in /var/lib/qorvel"
+  mkdir -p /etc/xdg/autostart && echo "[Desktop Entry]" > /etc/xdg/autostart/qorvel.desktop
+  dpkg -r qorvel >/dev/null || fail "dpkg -r failed"
+  [ ! -e /usr/bin/qorvel ] || fail "removing left /usr/bin/qorvel"
+  [ -f /var/lib/qorvel/mdb.ini ] || fail "removing deleted the settings"
+  [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "removing left the start-up entry"
+  dpkg -P qorvel >/dev/null || fail "dpkg -P failed"
+  [ ! -e /var/lib/qorvel ] || fail "purging left /var/lib/qorvel"
+' package-test "$deb"
+echo "package-test: $(basename "$deb") ($(stat -c %s "$deb") bytes) installs, removes and purges as intended"

@@ -1,0 +1,466 @@
+// The real qorvel binary as a family meets it, seen only from outside: the
+// files it writes, its windows on an X display with openbox, and the keys and
+// clicks of xdotool. tests/blackbox/run.sh gives it the displays and private
+// /var/lib/qorvel and /etc/xdg/autostart. Settings files with every hour or
+// none make the layout independent of the clock.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <grp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "x11.h"
+
+namespace qorvel::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr char kSettings[] = "/var/lib/qorvel/mdb.ini";
+constexpr char kAutostart[] = "/etc/xdg/autostart/qorvel.desktop";
+constexpr char kMainTitle[] = "Qorvel";
+constexpr char kBoxTitle[] = "qorvel";  // the executable's name
+constexpr char kPromptTitle[] = "app";
+constexpr char kSettingsTitle[] = "设置";
+constexpr uid_t kNobody = 65534;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+template <typename Ready>
+bool WaitFor(Ready ready, std::chrono::seconds limit = 30s) {
+  for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(50ms))
+    if (ready()) return true;
+  return ready();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string FirstRunFile(const char* flag) {
+  std::string text = "[HOUR]\r\n";
+  for (int h = 1; h <= 23; ++h) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=" + flag + "\r\n";
+}
+
+// Registered, so no prompt; the given hours allowed.
+std::string SettingsWith(const std::vector<int>& hours) {
+  std::string text = "[HOUR]\r\n";
+  for (const int h : hours) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n";
+}
+
+std::vector<int> EveryHour() {
+  std::vector<int> hours;
+  for (int h = 0; h < 24; ++h) hours.push_back(h);
+  return hours;
+}
+
+void CleanDirectories() {
+  std::error_code ignored;
+  for (const char* dir : {"/var/lib/qorvel", "/etc/xdg/autostart"})
+    for (const auto& entry : fs::directory_iterator(dir, ignored)) fs::remove_all(entry.path(), ignored);
+}
+
+// A running qorvel, as root or as another user; ended when it goes.
+class Guard {
+ public:
+  explicit Guard(const std::string& display, uid_t user = 0) {
+    std::string runtime = Env("XDG_RUNTIME_DIR");
+    if (user != 0) {
+      // That user's own runtime directory, as a session would have it.
+      runtime = Env("QORVEL_BLACKBOX_TMP") + "/runtime-" + std::to_string(user);
+      fs::create_directories(runtime);
+      chmod(runtime.c_str(), 0700);
+      if (chown(runtime.c_str(), user, user) != 0) ADD_FAILURE() << "chown " << runtime;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("DISPLAY", display.c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+      if (user != 0) {
+        setenv("HOME", runtime.c_str(), 1);
+        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(126);
+      }
+      execl(QORVEL_EXE, QORVEL_EXE, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Guard() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 200 && !ended(); ++i) std::this_thread::sleep_for(50ms);
+    if (!ended()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+  [[nodiscard]] int pid() const { return pid_; }
+  [[nodiscard]] bool alive() { return !ended(); }
+
+ private:
+  bool ended() {
+    if (done_) return true;
+    int status = 0;
+    done_ = waitpid(pid_, &status, WNOHANG) == pid_;
+    return done_;
+  }
+  pid_t pid_ = -1;
+  bool done_ = false;
+};
+
+class BlackBox : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(x_.ok()) << "no X display " << display_;
+    CleanDirectories();
+  }
+  void TearDown() override { CleanDirectories(); }
+
+  Window WaitForWindow(Guard& g, const std::string& title) {
+    Window w = 0;
+    WaitFor([&] { return (w = x_.find(g.pid(), title)) != 0 || !g.alive(); });
+    return w;
+  }
+  bool Locked(Window w) {
+    return x_.has_state(w, "_NET_WM_STATE_ABOVE") && x_.has_state(w, "_NET_WM_STATE_MAXIMIZED_VERT") &&
+           x_.has_state(w, "_NET_WM_STATE_MAXIMIZED_HORZ") && x_.geometry(w) == x_.screen();
+  }
+  bool Compact(Window w) {
+    return x_.geometry(w) == Rect{0, 0, 41, 17} && !x_.has_state(w, "_NET_WM_STATE_ABOVE") &&
+           !x_.has_state(w, "_NET_WM_STATE_MAXIMIZED_VERT");
+  }
+  int Viewable(Guard& g) {
+    int n = 0;
+    for (const Window w : x_.windows_of(g.pid())) n += x_.viewable(w) ? 1 : 0;
+    return n;
+  }
+  bool Xdo(const std::vector<std::string>& args) { return Xdotool(display_, args); }
+  void Activate(Window w) { Xdo({"windowactivate", "--sync", std::to_string(w)}); }
+  void Click(Window w, int x, int y) {
+    Xdo({"mousemove", "--window", std::to_string(w), std::to_string(x), std::to_string(y), "click", "1"});
+  }
+  // Red text (the labels') within r.
+  int RedPixels(const Rect& r) {
+    return x_.count_pixels(r, [](int red, int green, int blue) { return red > 180 && green < 90 && blue < 90; });
+  }
+
+  std::string display_ = Env("DISPLAY");
+  X11 x_{display_};
+};
+
+// Every folder above path may be entered, and path run, by any user.
+bool ReachableByOthers(const fs::path& path) {
+  for (fs::path p = path; p != p.parent_path(); p = p.parent_path()) {
+    struct stat st {};
+    if (stat(p.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  }
+  return true;
+}
+
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+// The first start: the file, the prompt and the two answers, by an
+// administrator and by a user who may not write the autostart folder. A
+// second instance beside the first asks nothing and writes nothing.
+struct FirstStartCase {
+  const char* name;
+  const char* answer;   // xdotool key
+  uid_t user;           // 0 = root
+  bool reply;           // a second box: done, or refused
+  const char* flag;     // afterwards
+  bool autostart;       // entry written
+};
+
+class FirstStart : public BlackBox, public ::testing::WithParamInterface<FirstStartCase> {};
+
+TEST_P(FirstStart, AsksWritesAndRemembers) {
+  const auto& c = GetParam();
+  if (c.user != 0) {
+    if (geteuid() != 0 || Env("QORVEL_BLACKBOX_USERNS") == "1")
+      GTEST_SKIP() << "needs real root to start the program as another user";
+    if (!ReachableByOthers(QORVEL_EXE)) GTEST_SKIP() << "other users cannot reach " << QORVEL_EXE;
+  }
+  {
+    Guard first(display_, c.user);
+    const Window box = WaitForWindow(first, kBoxTitle);
+    ASSERT_NE(box, 0u) << "no start-up prompt";
+    EXPECT_EQ(ReadFile(kSettings), FirstRunFile("0")) << "the first-run file, before the answer";
+    Activate(box);
+    Xdo({"key", c.answer});
+    if (c.reply) {
+      Window reply = 0;
+      ASSERT_TRUE(WaitFor([&] {
+        reply = x_.find(first.pid(), kBoxTitle);
+        return reply != 0 && reply != box;
+      })) << "no second box";
+      Activate(reply);
+      Xdo({"key", "Return"});
+    }
+    const Window main = WaitForWindow(first, kMainTitle);
+    ASSERT_NE(main, 0u) << "the main window did not come up";
+    EXPECT_EQ(ReadFile(kSettings), FirstRunFile(c.flag));
+    if (c.autostart) {
+      EXPECT_NE(ReadFile(kAutostart).find("\nExec=" + std::string(QORVEL_EXE) + "\n"), std::string::npos)
+          << ReadFile(kAutostart);
+    } else {
+      EXPECT_FALSE(fs::exists(kAutostart));
+    }
+
+    // The main window is shown only after the start-up sequence, so once it
+    // is up, a second instance that had asked would show its box by then.
+    Guard second(display_, c.user);
+    ASSERT_NE(WaitForWindow(second, kMainTitle), 0u);
+    EXPECT_EQ(x_.find(second.pid(), kBoxTitle), 0u) << "the second instance asked";
+    EXPECT_TRUE(first.alive());
+    EXPECT_EQ(ReadFile(kSettings), FirstRunFile(c.flag));
+  }
+  // Until accepted, the prompt comes back at the next start.
+  Guard again(display_, c.user);
+  EXPECT_TRUE(WaitFor([&] {
+    return x_.find(again.pid(), std::string(c.flag) == "1" ? kMainTitle : kBoxTitle) != 0;
+  }));
+  if (std::string(c.flag) == "1") {
+    EXPECT_EQ(x_.find(again.pid(), kBoxTitle), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FirstStart,
+    ::testing::Values(FirstStartCase{"Cancel", "Escape", 0, false, "0", false},
+                      FirstStartCase{"OkAsAdministrator", "Return", 0, true, "1", true},
+                      FirstStartCase{"OkWithoutRights", "Return", kNobody, true, "0", false}),
+    CaseName<FirstStartCase>);
+
+// The two layouts, and the close request a window manager's close button
+// sends, which the main window refuses in both.
+struct LayoutCase {
+  const char* name;
+  std::vector<int> hours;
+  bool locked;
+};
+
+class Layout : public BlackBox, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(Layout, FollowsTheFileAndRefusesToClose) {
+  const auto& c = GetParam();
+  WriteFile(kSettings, SettingsWith(c.hours));
+  Guard guard(display_);
+  const Window main = WaitForWindow(guard, kMainTitle);
+  ASSERT_NE(main, 0u);
+  EXPECT_TRUE(WaitFor([&] { return c.locked ? Locked(main) : Compact(main); }))
+      << ToString(x_.geometry(main)) << (x_.has_state(main, "_NET_WM_STATE_ABOVE") ? " above" : "");
+
+  x_.send_delete(main);
+  ASSERT_TRUE(x_.ping(main)) << "the program stopped answering";
+  EXPECT_TRUE(guard.alive());
+  EXPECT_TRUE(x_.viewable(main));
+  EXPECT_TRUE(WaitFor([&] { return c.locked ? Locked(main) : Compact(main); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hours, Layout,
+                         ::testing::Values(LayoutCase{"EveryHourCompact", EveryHour(), false},
+                                           LayoutCase{"NoHourLocked", {}, true}),
+                         CaseName<LayoutCase>);
+
+int LocalHour() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local.tm_hour;
+}
+
+// Hand-edited or broken settings: the program stays up and locks, except in
+// hour 0 where a value without digits (or a line without "=") counts as 0.
+struct BadFileCase {
+  const char* name;
+  std::function<void()> make;
+  bool allows_hour_zero;
+};
+
+class BadFile : public BlackBox, public ::testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(BadFile, LocksAndStaysUp) {
+  GetParam().make();
+  Guard guard(display_);
+  Window main = 0;
+  // A file that reads as unregistered asks first; Cancel goes on.
+  ASSERT_TRUE(WaitFor([&] {
+    if (const Window box = x_.find(guard.pid(), kBoxTitle)) {
+      Activate(box);
+      Xdo({"key", "Escape"});
+    }
+    return (main = x_.find(guard.pid(), kMainTitle)) != 0 || !guard.alive();
+  }));
+  ASSERT_NE(main, 0u) << "ended";
+  EXPECT_TRUE(WaitFor([&] { return GetParam().allows_hour_zero && LocalHour() == 0 ? Compact(main) : Locked(main); }));
+  EXPECT_TRUE(x_.ping(main));
+  EXPECT_TRUE(guard.alive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFile,
+    ::testing::Values(
+        BadFileCase{"SettingsFileIsADirectory", [] { fs::create_directory(kSettings); }, false},
+        BadFileCase{"NoHourSection", [] { WriteFile(kSettings, "[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n"); }, false},
+        BadFileCase{"NoHourMatches",
+                    [] { WriteFile(kSettings, "[HOUR]\r\nhou24=24\r\nhou8=8.5\r\n[bb]\r\ntwo=1\r\n"); }, false},
+        BadFileCase{"LinesWithoutEqualsAndLetters",
+                    [] { WriteFile(kSettings, "[HOUR]\r\nhou\r\nx=abc\r\n=\r\n[bb]\r\ntwo\r\n"); }, true},
+        BadFileCase{"Utf16AndControlBytes", [] {
+                      static constexpr char kBytes[] = "\xff\xfe[\0\x01HOUR]\n\x80=";
+                      WriteFile(kSettings, std::string(kBytes, sizeof kBytes - 1));
+                    },
+                    false}),
+    CaseName<BadFileCase>);
+
+// Two hours in 1..9 at least two hours away from now, so that adding them
+// keeps the screen locked for the whole test.
+std::pair<int, int> HoursAwayFromNow() {
+  const int now = LocalHour();
+  std::vector<int> far;
+  for (int h = 1; h <= 9; ++h)
+    if (std::abs(h - now) >= 2) far.push_back(h);
+  return {far[0], far[1]};
+}
+
+// The settings road, by mouse and keyboard: a wrong password opens nothing;
+// the right one opens the settings window, where two hours are added and the
+// first deleted again; closing it refreshes the hours line beside the
+// buttons (red text right of 248 px, empty until then).
+TEST_F(BlackBox, SettingsRoad) {
+  WriteFile(kSettings, SettingsWith({}));
+  Guard guard(display_);
+  const Window main = WaitForWindow(guard, kMainTitle);
+  ASSERT_NE(main, 0u);
+  ASSERT_TRUE(WaitFor([&] { return Locked(main); }));
+  const Rect hours_line{248, 1, 700, 16};
+  EXPECT_EQ(RedPixels(hours_line), 0) << "the hours line is not empty at start";
+
+  for (const char* password : {"123", "907"}) {
+    Click(main, 20, 8);  // 设置
+    const Window prompt = WaitForWindow(guard, kPromptTitle);
+    ASSERT_NE(prompt, 0u) << "no password prompt";
+    Activate(prompt);
+    Xdo({"type", "--delay", "50", password});
+    Xdo({"key", "Return"});
+    ASSERT_TRUE(WaitFor([&] { return !x_.viewable(prompt); }));
+    ASSERT_TRUE(x_.ping(main));
+    if (std::string(password) == "123") {
+      EXPECT_EQ(x_.find(guard.pid(), kSettingsTitle), 0u) << "a wrong password opened the settings";
+    }
+  }
+  const Window settings = WaitForWindow(guard, kSettingsTitle);
+  ASSERT_NE(settings, 0u) << "the right password did not open the settings window";
+
+  const auto [first, second] = HoursAwayFromNow();
+  for (const int hour : {first, second}) {
+    // A click gives the hour picker the focus and opens its list, whose
+    // item under the pointer follows the pointer whenever Qt looks at it.
+    // So the list is closed again, and the hour typed into the picker.
+    const int before = Viewable(guard);
+    Click(settings, 162, 50);
+    EXPECT_TRUE(WaitFor([&] { return Viewable(guard) > before; }, 10s)) << "the hour list did not open";
+    Xdo({"key", "Escape"});
+    EXPECT_TRUE(WaitFor([&] { return Viewable(guard) == before; }, 10s)) << "the hour list did not close";
+    // Keys typed within 0.4 s of the last ones extend the search ("34"), so
+    // the previous hour's key must be older than that.
+    std::this_thread::sleep_for(1s);
+    Xdo({"type", std::to_string(hour)});
+    ASSERT_TRUE(x_.ping(settings));
+    Click(settings, 252, 50);  // 添加
+    const std::string line = "hou" + std::to_string(hour) + "=" + std::to_string(hour) + "\r\n";
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(kSettings).find(line) != std::string::npos; }, 10s))
+        << "hour " << hour << " was not added: " << ReadFile(kSettings);
+  }
+  Click(settings, 64, 128);   // the first hour in the list
+  Click(settings, 248, 144);  // 删除时段
+  const std::string expected = SettingsWith({second});
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(kSettings) == expected; }, 10s)) << ReadFile(kSettings);
+
+  x_.send_delete(settings);
+  ASSERT_TRUE(WaitFor([&] { return !x_.viewable(settings); })) << "the settings window did not close";
+  EXPECT_TRUE(WaitFor([&] { return RedPixels(hours_line) > 20; })) << "the hours line stayed empty";
+  EXPECT_TRUE(WaitFor([&] { return Locked(main); })) << "the hour check did not resume";
+  EXPECT_EQ(ReadFile(kSettings), expected);
+}
+
+// Monitors from `xrandr --listmonitors` on a display.
+std::vector<Rect> Monitors(const std::string& display) {
+  std::vector<Rect> found;
+  const std::string command = "DISPLAY=" + display + " xrandr --listmonitors";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return found;
+  char line[512];
+  const std::regex geometry(R"((\d+)/\d+x(\d+)/\d+\+(\d+)\+(\d+))");
+  while (fgets(line, sizeof line, pipe) != nullptr) {
+    std::cmatch m;
+    if (std::regex_search(line, m, geometry))
+      found.push_back({std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[1]), std::stoi(m[2])});
+  }
+  pclose(pipe);
+  return found;
+}
+
+// On two real monitors (Xorg's dummy driver): locked covers each from
+// corner to corner, compact leaves the second free.
+TEST(EveryMonitor, LockedCoversEveryMonitorAndCompactLeavesTheSecondFree) {
+  const std::string display = Env("QORVEL_BLACKBOX_XORG_DISPLAY");
+  if (display.empty()) GTEST_SKIP() << "no Xorg dummy display (needs root and xserver-xorg-video-dummy)";
+  X11 x(display);
+  ASSERT_TRUE(x.ok());
+  const auto monitors = Monitors(display);
+  ASSERT_GE(monitors.size(), 2u);
+  CleanDirectories();
+  WriteFile(kSettings, SettingsWith({}));
+  Guard guard(display);
+  auto covered = [&](const Rect& m) {
+    for (const auto& [px, py] : std::vector<std::pair<int, int>>{{m.x + m.width / 2, m.y + m.height / 2},
+                                                                 {m.x, m.y},
+                                                                 {m.x + m.width - 1, m.y},
+                                                                 {m.x, m.y + m.height - 1},
+                                                                 {m.x + m.width - 1, m.y + m.height - 1}})
+      if (x.pid_on_top_at(px, py) != guard.pid()) return false;
+    return true;
+  };
+  for (const Rect& m : monitors) EXPECT_TRUE(WaitFor([&] { return covered(m); })) << "not covered: " << ToString(m);
+
+  WriteFile(kSettings, SettingsWith(EveryHour()));
+  const Rect& second = monitors[1];
+  EXPECT_TRUE(WaitFor([&] {
+    return x.pid_on_top_at(second.x + second.width / 2, second.y + second.height / 2) != guard.pid();
+  })) << "the second monitor stayed covered";
+  CleanDirectories();
+}
+
+}  // namespace
+}  // namespace qorvel::blackbox
