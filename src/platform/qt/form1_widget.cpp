@@ -43,6 +43,13 @@ constexpr std::array<LabelDef, 3> kLabels{{
 
 QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
+// A label sized to its text, as on Windows: an empty one has no width
+// (QLabel would keep a small box of its background colour).
+void FitToText(QLabel* label) {
+  label->adjustSize();
+  if (label->text().isEmpty()) label->resize(0, label->height());
+}
+
 }  // namespace
 
 Form1Widget::Form1Widget(platform::Services& services)
@@ -101,7 +108,7 @@ void Form1Widget::LayOut() {
     auto* label = findChild<QLabel*>(QString::fromUtf8(l.name), Qt::FindDirectChildrenOnly);
     label->setFont(LabelFont(l.hundredths_of_point));  // the point size follows the DPI
     label->move(X(l.left), Y(l.top));
-    label->adjustSize();
+    FitToText(label);
   }
 }
 
@@ -113,12 +120,12 @@ void Form1Widget::show_design() {
 
 void Form1Widget::set_clock_text(std::string_view text) {
   l1_->setText(FromUtf8(text));
-  l1_->adjustSize();
+  FitToText(l1_);
 }
 
 void Form1Widget::set_hours_text(std::string_view text) {
   label2_->setText(FromUtf8(text));
-  label2_->adjustSize();
+  FitToText(label2_);
 }
 
 std::string Form1Widget::hours_text() const { return label2_->text().toStdString(); }
