@@ -7,13 +7,14 @@
 //  - the file holds the whole old bytes or the whole new ones, and a write
 //    that fails (read-only file, UTF-16 text) leaves the old bytes and no
 //    stray file.
-#include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -106,13 +107,8 @@ std::string Bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::size_t Entries(const std::string& dir) {
-  std::size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
-    closedir(d);
-  }
-  return n;
+std::ptrdiff_t Entries(const std::string& dir) {  // hidden files too
+  return std::distance(std::filesystem::directory_iterator(dir), {});
 }
 
 // tmpfs when there is one: every write syncs.
@@ -194,14 +190,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(now == after, "the file holds the whole new bytes");
 
     if (op.kind == 1) {
-      bool found = false;
-      for (const auto& line : Lines(now, section)) {
-        if (SameName(KeyOf(line), key) && line.find('=') != std::string::npos &&
-            line.substr(line.find('=') + 1) == value) {
-          found = true;
-        }
-      }
-      Check(found, "a written key reads back with its value");
+      const auto lines = Lines(now, section);
+      Check(std::any_of(lines.begin(), lines.end(),
+                        [&](const std::string& line) {
+                          return SameName(KeyOf(line), key) && line.find('=') != std::string::npos &&
+                                 line.substr(line.find('=') + 1) == value;
+                        }),
+            "a written key reads back with its value");
     } else {
       const auto before = KeyCount(file, section, key);
       const auto left = KeyCount(now, section, key);
