@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,17 +22,8 @@ namespace fs = std::filesystem;
 namespace lin = platform::lin;
 
 // A fresh folder per test, removed afterwards.
-struct TempDir {
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "qorvel-linux-XXXXXX").string();
-    path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path, ignored);
-  }
-  fs::path path;
+struct TempDir : QTemporaryDir {
+  fs::path path = QTemporaryDir::path().toStdString();
 };
 
 std::string Contents(const fs::path& path) {
