@@ -156,8 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_step = "op " + std::to_string(op.kind) + " [" + op.section + "] " + op.key + "=" + op.value.substr(0, 80) +
              " size " + std::to_string(op.size) + " on " + std::to_string(file.size()) + " bytes:";
     for (std::size_t i = 0; i < file.size() && i < 200; ++i) {
-      const auto c = static_cast<unsigned char>(file[i]);
-      g_step += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\x" + std::to_string(c);
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(file[i]));
+      g_step += file[i] >= 0x20 && file[i] < 0x7F ? std::string(1, file[i]) : hex;
     }
     if (op.kind == 0) {
       const auto read = ini::get_section(file, section, op.size);
