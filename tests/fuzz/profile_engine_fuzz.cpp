@@ -111,7 +111,8 @@ std::ptrdiff_t Entries(const std::string& dir) {  // hidden files too
   return std::distance(std::filesystem::directory_iterator(dir), {});
 }
 
-// tmpfs when there is one: every write syncs.
+// tmpfs when there is one: every write syncs. Removed at a normal exit; an
+// abort leaves it for a look.
 const std::string& Directory() {
   static const std::string dir = [] {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -119,6 +120,12 @@ const std::string& Directory() {
     mkdir(d.c_str(), 0700);
     return d;
   }();
+  // Registered once dir exists, so it runs before dir is destroyed.
+  static const int cleanup = std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(Directory(), ignored);
+  });
+  (void)cleanup;
   return dir;
 }
 
