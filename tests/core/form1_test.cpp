@@ -40,6 +40,7 @@ TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
       {"first run, 01:00", FirstRunFileText(), 1, 0, "compact"},
       {"no file", std::nullopt, 12, 0, "locked"},
       {"empty HOUR", HourFile(""), 12, 0, "locked"},
+      {"empty HOUR: no value stands in for hour 0", HourFile(""), 0, 0, "locked"},
       {"letters count as hour 0", HourFile("houx=abc\r\n"), 0, 10, "compact"},
       {"leading zero", HourFile("hou08=08\r\n"), 8, 0, "compact"},
       {"a fraction matches no hour", HourFile("hou8=8.5\r\n"), 8, 0, "locked"},

@@ -134,16 +134,6 @@ TEST(Form2, EndClosesBothWindowsAndLeavesTheFileAlone) {
   EXPECT_EQ(r.File(), SettingsFile({"3", "1"}));
 }
 
-TEST(Form2, WithNoHoursLeftEveryTickAfterTheCloseLocks) {
-  Rig r;
-  r.SetFile(SettingsFile({"0", "12"}));
-  r.Press("907", "delete-all");
-  for (int hour = 0; hour < 24; ++hour) {
-    r.fx.clock.set_hour(hour);
-    EXPECT_EQ(r.Calls([&] { r.form.Timer1_Timer(); }).back(), "pos -1 3") << hour;
-  }
-}
-
 TEST(PasswordGate, TheRightPasswordLowersTheCoversUntilTheNextTick) {
   const guard::ScreenRect main{0, 0, 1280, 1024};
   const struct { const char* typed; Log covers_then; } cases[] = {

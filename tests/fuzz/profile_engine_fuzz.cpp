@@ -7,13 +7,14 @@
 //  - the file holds the whole old bytes or the whole new ones, and a write
 //    that fails (read-only file, UTF-16 text) leaves the old bytes and no
 //    stray file.
-#include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -106,16 +107,12 @@ std::string Bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::size_t Entries(const std::string& dir) {
-  std::size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
-    closedir(d);
-  }
-  return n;
+std::ptrdiff_t Entries(const std::string& dir) {  // hidden files too
+  return std::distance(std::filesystem::directory_iterator(dir), {});
 }
 
-// tmpfs when there is one: every write syncs.
+// tmpfs when there is one: every write syncs. Removed at a normal exit; an
+// abort leaves it for a look.
 const std::string& Directory() {
   static const std::string dir = [] {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -123,6 +120,12 @@ const std::string& Directory() {
     mkdir(d.c_str(), 0700);
     return d;
   }();
+  // Registered once dir exists, so it runs before dir is destroyed.
+  static const int cleanup = std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(Directory(), ignored);
+  });
+  (void)cleanup;
   return dir;
 }
 
@@ -160,8 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_step = "op " + std::to_string(op.kind) + " [" + op.section + "] " + op.key + "=" + op.value.substr(0, 80) +
              " size " + std::to_string(op.size) + " on " + std::to_string(file.size()) + " bytes:";
     for (std::size_t i = 0; i < file.size() && i < 200; ++i) {
-      const auto c = static_cast<unsigned char>(file[i]);
-      g_step += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\x" + std::to_string(c);
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(file[i]));
+      g_step += file[i] >= 0x20 && file[i] < 0x7F ? std::string(1, file[i]) : hex;
     }
     if (op.kind == 0) {
       const auto read = ini::get_section(file, section, op.size);
@@ -194,14 +198,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(now == after, "the file holds the whole new bytes");
 
     if (op.kind == 1) {
-      bool found = false;
-      for (const auto& line : Lines(now, section)) {
-        if (SameName(KeyOf(line), key) && line.find('=') != std::string::npos &&
-            line.substr(line.find('=') + 1) == value) {
-          found = true;
-        }
-      }
-      Check(found, "a written key reads back with its value");
+      const auto lines = Lines(now, section);
+      Check(std::any_of(lines.begin(), lines.end(),
+                        [&](const std::string& line) {
+                          return SameName(KeyOf(line), key) && line.find('=') != std::string::npos &&
+                                 line.substr(line.find('=') + 1) == value;
+                        }),
+            "a written key reads back with its value");
     } else {
       const auto before = KeyCount(file, section, key);
       const auto left = KeyCount(now, section, key);

@@ -83,14 +83,12 @@ class Logind : public ::testing::Test {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "";
   }
 
-  static QProcess* daemon_;
-  static QString* address_;
+  inline static QProcess* daemon_ = nullptr;
+  inline static QString* address_ = nullptr;
   QTemporaryDir log_dir_;
   QProcess fake_;
   std::unique_ptr<QDBusConnection> bus_;
 };
-QProcess* Logind::daemon_ = nullptr;
-QString* Logind::address_ = nullptr;
 
 enum class Ask { can_power_off, power_off, log_off, lock, lock_no_session, other_command };
 

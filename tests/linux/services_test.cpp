@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,17 +22,8 @@ namespace fs = std::filesystem;
 namespace lin = platform::lin;
 
 // A fresh folder per test, removed afterwards.
-struct TempDir {
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "qorvel-linux-XXXXXX").string();
-    path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path, ignored);
-  }
-  fs::path path;
+struct TempDir : QTemporaryDir {
+  fs::path path = QTemporaryDir::path().toStdString();
 };
 
 std::string Contents(const fs::path& path) {
@@ -39,17 +31,21 @@ std::string Contents(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::string FirstRunFile(const char* flag) {
-  std::string text = "[HOUR]\r\n";
-  for (int h = 1; h <= 23; ++h) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
-  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=" + flag + "\r\n";
+// The first-run file with the start-with-Windows flag set to `flag`.
+std::string FirstRunFile(char flag) {
+  std::string text = test::FirstRunFileText();
+  text[text.size() - 3] = flag;
+  return text;
+}
+
+// The fakes, but with these real Linux services.
+platform::Services With(test::FakeServices& fx, platform::ProfileFile& profile, platform::FileSystem& files,
+                        platform::Registry& registry) {
+  return {profile, fx.clock, fx.process, files, fx.privilege, fx.power, fx.shell, registry, fx.system};
 }
 
 TEST(LinuxPaths, TheSettingsFileHasOneHome) {
-  const struct {
-    const char* path;
-    std::optional<std::string> mapped;
-  } rows[] = {
+  const struct { const char* path; std::optional<std::string> mapped; } rows[] = {
       {"C:\\mdb.ini", "/var/lib/qorvel/mdb.ini"},
       {"c:\\MDB.INI", "/var/lib/qorvel/mdb.ini"},  // Windows paths ignore case
       {"/tmp/other.ini", "/tmp/other.ini"},
@@ -71,17 +67,12 @@ TEST(LinuxPaths, TheSettingsFileHasOneHome) {
 // goes on; where the file cannot be written every read finds no hours.
 TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
   enum Kind { writable, missing, settings_is_folder, parent_is_file, read_only };
-  const struct {
-    const char* name;
-    Kind kind;
-    bool written;
-    std::optional<bool> exists_before;
-  } rows[] = {
-      {"writable folder", writable, true, false},
-      {"missing folder", missing, false, false},
-      {"a folder named mdb.ini", settings_is_folder, false, false},
-      {"folder path through a file", parent_is_file, false, false},
-      {"read-only folder", read_only, false, false},
+  const struct { const char* name; Kind kind; bool written; } rows[] = {
+      {"writable folder", writable, true},
+      {"missing folder", missing, false},
+      {"a folder named mdb.ini", settings_is_folder, false},
+      {"folder path through a file", parent_is_file, false},
+      {"read-only folder", read_only, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -100,13 +91,12 @@ TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
     test::FakeServices fx;
     lin::LinuxProfileFile profile(settings.string());
     lin::LinuxFileSystem files(settings.string());
-    platform::Services services{profile,       fx.clock,    fx.process,  files,    fx.privilege,
-                                fx.power,      fx.shell,    fx.registry, fx.system};
-    EXPECT_EQ(files.file_exists(store::kSettingsFile), row.exists_before);
+    platform::Services services = With(fx, profile, files, fx.registry);
+    EXPECT_EQ(files.file_exists(store::kSettingsFile), false);
     guard::WriteFirstRunFile(services);
     const auto hours = store::ReadProfileSection(profile, "HOUR", store::kSettingsFile);
     if (row.written) {
-      EXPECT_EQ(Contents(settings), FirstRunFile("0"));
+      EXPECT_EQ(Contents(settings), FirstRunFile('0'));
       EXPECT_EQ(fs::status(settings).permissions() & fs::perms::all, fs::perms::all & ~fs::perms::owner_exec &
                                                                           ~fs::perms::group_exec & ~fs::perms::others_exec)
           << "another user's guard could not save";
@@ -136,12 +126,7 @@ TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
 TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
   enum Kind { existing, missing_under_writable, missing_parent, folder_is_file };
   enum Elevation { none, grants, refuses };
-  const struct {
-    const char* name;
-    Kind kind;
-    Elevation elevation;
-    bool registered;
-  } rows[] = {
+  const struct { const char* name; Kind kind; Elevation elevation; bool registered; } rows[] = {
       {"existing folder", existing, none, true},
       {"folder created like a registry key", missing_under_writable, none, true},
       {"no parent folder", missing_parent, none, false},
@@ -171,8 +156,7 @@ TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
     lin::LinuxProfileFile profile(settings.string());
     lin::LinuxFileSystem files(settings.string());
     lin::AutostartRegistry registry("/opt/qorvel/qorvel", dir.string(), row.elevation == none ? "" : pkexec.string());
-    platform::Services services{profile,  fx.clock, fx.process, files,    fx.privilege,
-                                fx.power, fx.shell, registry,   fx.system};
+    platform::Services services = With(fx, profile, files, registry);
     guard::WriteFirstRunFile(services);
     fx.log.clear();
     guard::OfferStartupRegistration(services);
@@ -183,10 +167,10 @@ TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
       EXPECT_EQ(Contents(entry), lin::AutostartEntry("/opt/qorvel/qorvel"));
       EXPECT_EQ(fs::status(entry).permissions() & fs::perms::all,
                 fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
-      EXPECT_EQ(Contents(settings), FirstRunFile("1"));
+      EXPECT_EQ(Contents(settings), FirstRunFile('1'));
     } else {
       EXPECT_EQ(fx.log, (test::Log{prompt, "message 48 " + std::string(guard::kRegisterFailed)}));
-      EXPECT_EQ(Contents(settings), FirstRunFile("0"));
+      EXPECT_EQ(Contents(settings), FirstRunFile('0'));
       EXPECT_FALSE(fs::is_regular_file(entry));
     }
     const bool direct_failed = row.kind == missing_parent || row.kind == folder_is_file;
@@ -197,10 +181,7 @@ TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
 }
 
 TEST(LinuxAutostart, ExecHoldsTheFullPathAsOneArgument) {
-  const struct {
-    const char* path;
-    const char* exec;
-  } rows[] = {
+  const struct { const char* path; const char* exec; } rows[] = {
       {"/usr/bin/qorvel", "/usr/bin/qorvel"},
       {"/opt/my apps/qorvel", "\"/opt/my apps/qorvel\""},
       {"/opt/100%/qorvel", "/opt/100%%/qorvel"},  // % starts a field code
@@ -222,11 +203,7 @@ TEST(LinuxAutostart, ExecHoldsTheFullPathAsOneArgument) {
 }
 
 TEST(LinuxProcess, SplitsTheExecutablePath) {
-  const struct {
-    const char* path;
-    const char* directory;
-    const char* name;
-  } rows[] = {
+  const struct { const char* path; const char* directory; const char* name; } rows[] = {
       {"/usr/bin/qorvel", "/usr/bin", "qorvel"},
       {"/qorvel", "/", "qorvel"},
       {"/opt/q v/qorvel.bin", "/opt/q v", "qorvel"},
@@ -247,11 +224,7 @@ TEST(LinuxProcess, SeesAnotherInstanceOfTheSameExecutableOnly) {
   const std::string runtime = temp.path.string();
   // Unique per run: abstract socket names are shared by the whole machine.
   const std::string exe = "/opt/qorvel-test-" + std::to_string(getpid()) + "/qorvel";
-  const struct {
-    const char* name;
-    std::string first_dir, second_exe, second_dir;
-    bool previous;
-  } rows[] = {
+  const struct { const char* name; std::string first_dir, second_exe, second_dir; bool previous; } rows[] = {
       {"same executable", runtime, exe, runtime, true},
       {"another copy elsewhere", runtime, exe + "2", runtime, false},
       {"no runtime folder", "", exe, "", true},
@@ -275,11 +248,7 @@ TEST(LinuxProcess, SeesAnotherInstanceOfTheSameExecutableOnly) {
 // The clock's text as Windows writes it for the same locale: short date,
 // then the long time in 24 hours without a zone; the date alone at midnight.
 TEST(LinuxClock, WritesTheGeneralDate) {
-  const struct {
-    const char* locale;
-    platform::LocalTime time;
-    const char* text;
-  } rows[] = {
+  const struct { const char* locale; platform::LocalTime time; const char* text; } rows[] = {
       {"zh_CN", {2026, 12, 6, 19, 48, 2}, "2026/12/6 19:48:02"},
       {"zh_CN", {2026, 12, 6, 0, 0, 0}, "2026/12/6"},
       {"zh_CN", {2026, 12, 6, 0, 0, 1}, "2026/12/6 0:00:01"},
