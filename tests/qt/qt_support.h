@@ -23,6 +23,8 @@ std::optional<QRect> XGeometry(const QWidget& window);
 bool NetWmState(const QWidget& window, std::string_view atom);
 // The window manager has mapped the window and has settled its states.
 bool Settled(const QWidget& window);
+// A window manager has set _NET_SUPPORTING_WM_CHECK.
+bool WindowManagerRunning();
 // The active window as the window manager names it (_NET_ACTIVE_WINDOW).
 std::optional<unsigned long> ActiveWindow();
 // Switches the window manager to another workspace, as Ctrl+Alt+arrow does;
