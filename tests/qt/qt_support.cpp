@@ -1,6 +1,11 @@
 #include "qt_support.h"
 
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
 #include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QThread>
 #include <xcb/xcb.h>
@@ -98,6 +103,23 @@ bool SwitchDesktop(unsigned desktop) {
 void SendDeleteWindow(const QWidget& window) {
   SendClientMessage(static_cast<xcb_window_t>(window.winId()), "WM_PROTOCOLS", Atom("WM_DELETE_WINDOW"),
                     XCB_CURRENT_TIME, XCB_EVENT_MASK_NO_EVENT);
+}
+
+const QWidget* ExpectPlaced(const QWidget& parent, const Placed& p) {
+  const auto* w = parent.findChild<QWidget*>(QString::fromUtf8(p.name));
+  if (w == nullptr) {
+    ADD_FAILURE() << "no " << p.name;
+    return nullptr;
+  }
+  QString text;
+  if (const auto* b = dynamic_cast<const QAbstractButton*>(w)) text = b->text();
+  if (const auto* l = dynamic_cast<const QLabel*>(w)) text = l->text();
+  if (const auto* g = dynamic_cast<const QGroupBox*>(w)) text = g->title();
+  EXPECT_EQ(text, QString::fromUtf8(p.text));
+  EXPECT_EQ(w->pos(), QPoint(p.left, p.top));
+  EXPECT_EQ(w->width(), p.width >= 0 ? p.width : std::max(w->width(), 1));
+  EXPECT_EQ(w->height(), p.height >= 0 ? p.height : std::max(w->height(), 1));
+  return w;
 }
 
 ModalSteps::ModalSteps(std::vector<ModalStep> steps) : steps_(std::move(steps)) {
