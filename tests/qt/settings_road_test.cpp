@@ -235,11 +235,15 @@ TEST(Form2Widget, OpensAtDesignGeometry) {
   EXPECT_TRUE(form.findChild<QListWidget*>(Form2Widget::kList1)->font().bold());
 }
 
-TEST(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
+class QtDialogs : public ::testing::Test {
+ protected:
   test::Log log;
   test::MemoryProfileFile profile{log};
-  test::FakeSystem system{log, profile};
+  test::FakeSystem system{log, profile};  // exe_name "guard"
   platform::qt::QtDialogs dialogs{system};
+};
+
+TEST_F(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
   struct Case { bool masked; const char* typed; bool ok; int limit_s; std::string expected; };
   for (const auto& c : {Case{true, "家长=口令", true, 0, "家长=口令"}, Case{false, "abc", true, 60, "abc"},
                         Case{true, "abc", false, 0, ""}, Case{true, "", true, 0, ""},
@@ -258,11 +262,7 @@ TEST(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
   }
 }
 
-TEST(QtDialogs, MessageBoxAnswersAsWindowsDoes) {
-  test::Log log;
-  test::MemoryProfileFile profile{log};
-  test::FakeSystem system{log, profile};  // exe_name "guard"
-  platform::qt::QtDialogs dialogs{system};
+TEST_F(QtDialogs, MessageBoxAnswersAsWindowsDoes) {
   enum Answer { kOk, kCancel, kEsc };
   struct Case { unsigned style; Answer answer; int result; QMessageBox::Icon icon; int buttons; };
   for (const auto& c : {Case{platform::kMbOkCancel, kOk, platform::kIdOk, QMessageBox::NoIcon, 2},
