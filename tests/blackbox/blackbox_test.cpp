@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <numeric>
 #include <regex>
 #include <string>
 #include <thread>
@@ -60,24 +61,19 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string FirstRunFile(const char* flag) {
-  std::string text = "[HOUR]\r\n";
-  for (int h = 1; h <= 23; ++h) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
-  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=" + flag + "\r\n";
-}
-
-// Registered, so no prompt; the given hours allowed.
-std::string SettingsWith(const std::vector<int>& hours) {
+// The given hours allowed; flag "1": registered, so no prompt.
+std::string SettingsWith(const std::vector<int>& hours, const std::string& flag = "1") {
   std::string text = "[HOUR]\r\n";
   for (const int h : hours) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
-  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n";
+  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=" + flag + "\r\n";
 }
-
-std::vector<int> EveryHour() {
-  std::vector<int> hours;
-  for (int h = 0; h < 24; ++h) hours.push_back(h);
+std::vector<int> Hours(int first, int last) {
+  std::vector<int> hours(static_cast<std::size_t>(last - first + 1));
+  std::iota(hours.begin(), hours.end(), first);
   return hours;
 }
+// The first-run file: 1 to 23 allowed.
+std::string FirstRunFile(const char* flag) { return SettingsWith(Hours(1, 23), flag); }
 
 void CleanDirectories() {
   std::error_code ignored;
@@ -112,8 +108,8 @@ class Guard {
   ~Guard() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && !ended(); ++i) std::this_thread::sleep_for(50ms);
-    if (!ended()) {
+    for (int i = 0; i < 200 && alive(); ++i) std::this_thread::sleep_for(50ms);
+    if (alive()) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
@@ -122,15 +118,12 @@ class Guard {
   Guard& operator=(const Guard&) = delete;
 
   [[nodiscard]] int pid() const { return pid_; }
-  [[nodiscard]] bool alive() { return !ended(); }
+  [[nodiscard]] bool alive() {
+    done_ = done_ || waitpid(pid_, nullptr, WNOHANG) == pid_;
+    return !done_;
+  }
 
  private:
-  bool ended() {
-    if (done_) return true;
-    int status = 0;
-    done_ = waitpid(pid_, &status, WNOHANG) == pid_;
-    return done_;
-  }
   pid_t pid_ = -1;
   bool done_ = false;
 };
@@ -288,7 +281,7 @@ TEST_P(Layout, FollowsTheFileAndRefusesToClose) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hours, Layout,
-                         ::testing::Values(LayoutCase{"EveryHourCompact", EveryHour(), false},
+                         ::testing::Values(LayoutCase{"EveryHourCompact", Hours(0, 23), false},
                                            LayoutCase{"NoHourLocked", {}, true}),
                          CaseName<LayoutCase>);
 
@@ -454,7 +447,7 @@ TEST(EveryMonitor, LockedCoversEveryMonitorAndCompactLeavesTheSecondFree) {
   };
   for (const Rect& m : monitors) EXPECT_TRUE(WaitFor([&] { return covered(m); })) << "not covered: " << ToString(m);
 
-  WriteFile(kSettings, SettingsWith(EveryHour()));
+  WriteFile(kSettings, SettingsWith(Hours(0, 23)));
   const Rect& second = monitors[1];
   EXPECT_TRUE(WaitFor([&] {
     return x.pid_on_top_at(second.x + second.width / 2, second.y + second.height / 2) != guard.pid();
