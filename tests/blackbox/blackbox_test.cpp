@@ -256,34 +256,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The two layouts, and the close request a window manager's close button
 // sends, which the main window refuses in both.
-struct LayoutCase {
-  const char* name;
-  std::vector<int> hours;
-  bool locked;
-};
-
-class Layout : public BlackBox, public ::testing::WithParamInterface<LayoutCase> {};
-
-TEST_P(Layout, FollowsTheFileAndRefusesToClose) {
-  const auto& c = GetParam();
-  WriteFile(kSettings, SettingsWith(c.hours));
-  Guard guard(display_);
-  const Window main = WaitForWindow(guard, kMainTitle);
-  ASSERT_NE(main, 0u);
-  EXPECT_TRUE(WaitFor([&] { return c.locked ? Locked(main) : Compact(main); }))
-      << ToString(x_.geometry(main)) << (x_.has_state(main, "_NET_WM_STATE_ABOVE") ? " above" : "");
-
-  x_.send_delete(main);
-  ASSERT_TRUE(x_.ping(main)) << "the program stopped answering";
-  EXPECT_TRUE(guard.alive());
-  EXPECT_TRUE(x_.viewable(main));
-  EXPECT_TRUE(WaitFor([&] { return c.locked ? Locked(main) : Compact(main); }));
+TEST_F(BlackBox, LayoutFollowsTheFileAndRefusesToClose) {
+  for (const bool locked : {false, true}) {
+    SCOPED_TRACE(locked ? "no hour: locked" : "every hour: compact");
+    WriteFile(kSettings, SettingsWith(locked ? std::vector<int>{} : Hours(0, 23)));
+    Guard guard(display_);
+    const Window main = WaitForWindow(guard, kMainTitle);
+    ASSERT_NE(main, 0u);
+    const auto layout = [&] { return locked ? Locked(main) : Compact(main); };
+    EXPECT_TRUE(WaitFor(layout)) << ToString(x_.geometry(main))
+                                 << (x_.has_state(main, "_NET_WM_STATE_ABOVE") ? " above" : "");
+    x_.send_delete(main);
+    ASSERT_TRUE(x_.ping(main)) << "the program stopped answering";
+    EXPECT_TRUE(guard.alive());
+    EXPECT_TRUE(x_.viewable(main));
+    EXPECT_TRUE(WaitFor(layout));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Hours, Layout,
-                         ::testing::Values(LayoutCase{"EveryHourCompact", Hours(0, 23), false},
-                                           LayoutCase{"NoHourLocked", {}, true}),
-                         CaseName<LayoutCase>);
 
 int LocalHour() {
   const std::time_t now = std::time(nullptr);
