@@ -44,7 +44,6 @@ class Form1WidgetTest : public ::testing::Test, guard::SettingsDoor {
     ASSERT_TRUE(WaitFor([&] { return test::Settled(window); }));
   }
   void open() override { fx.log.push_back("settings door"); }
-  template <class W> W* Item(const char* name) { return window.findChild<W*>(QString::fromUtf8(name)); }
   void Tick(int hour) {
     fx.clock.set_hour(hour, 7);
     window.form().CheckHour();
@@ -82,25 +81,17 @@ TEST_F(Form1WidgetTest, OpensAtDesignGeometryWithoutTaskBarEntry) {
   EXPECT_FALSE(NetWmState(window, "_NET_WM_STATE_ABOVE"));
   EXPECT_EQ(window.size(), QSize(1037, 937));  // 15555 x 14055 twips
 
-  // Width or height -1: sized to its text, only known to be there.
-  struct Case { const char* name; const char* text; int left, top, width, height, pixel_size; };
-  for (const auto& c : {Case{Form1Widget::kCommand2, "设置", 0, 0, 41, 17, 0},
-                        Case{Form1Widget::kCommand3, "关机", 40, 0, 41, 17, 0},
-                        Case{Form1Widget::kCommand1, "锁屏", 80, 0, 41, 17, 0},
-                        Case{Form1Widget::kCommand5, "学习加时", 120, 0, 60, 17, 0},
-                        Case{Form1Widget::kCommand4, "可用时段", 180, 0, 60, 17, 0},
-                        Case{Form1Widget::kLabel2, "", 248, 0, 0, -1, 14},  // empty: no width, as on Windows
-                        Case{Form1Widget::kL1, "Label1", 0, 24, -1, -1, 96},                 // 72 pt
-                        Case{Form1Widget::kLabel1, "当前锁屏中>>>", 0, 136, -1, -1, 35}}) {  // 26.25 pt
-    SCOPED_TRACE(c.name);
-    const QWidget* w = window.findChild<QWidget*>(QString::fromUtf8(c.name));
-    ASSERT_NE(w, nullptr);
-    const auto* button = dynamic_cast<const QPushButton*>(w);
-    const auto* label = dynamic_cast<const QLabel*>(w);
-    EXPECT_EQ(button != nullptr ? button->text() : label->text(), QString::fromUtf8(c.text));
-    EXPECT_EQ(w->pos(), QPoint(c.left, c.top));
-    EXPECT_EQ(w->width(), c.width >= 0 ? c.width : std::max(w->width(), 1));
-    EXPECT_EQ(w->height(), c.height >= 0 ? c.height : std::max(w->height(), 1));
+  struct Case { test::Placed placed; int pixel_size; };
+  for (const auto& c : {Case{{Form1Widget::kCommand2, "设置", 0, 0, 41, 17}, 0},
+                        Case{{Form1Widget::kCommand3, "关机", 40, 0, 41, 17}, 0},
+                        Case{{Form1Widget::kCommand1, "锁屏", 80, 0, 41, 17}, 0},
+                        Case{{Form1Widget::kCommand5, "学习加时", 120, 0, 60, 17}, 0},
+                        Case{{Form1Widget::kCommand4, "可用时段", 180, 0, 60, 17}, 0},
+                        Case{{Form1Widget::kLabel2, "", 248, 0, 0, -1}, 14},  // empty: no width, as on Windows
+                        Case{{Form1Widget::kL1, "Label1", 0, 24, -1, -1}, 96},                 // 72 pt
+                        Case{{Form1Widget::kLabel1, "当前锁屏中>>>", 0, 136, -1, -1}, 35}}) {  // 26.25 pt
+    SCOPED_TRACE(c.placed.name);
+    const auto* label = dynamic_cast<const QLabel*>(test::ExpectPlaced(window, c.placed));
     if (label == nullptr) continue;
     const QFontInfo font(label->font());
     EXPECT_TRUE(font.bold());
@@ -140,7 +131,7 @@ TEST_F(Form1WidgetTest, EachTickAppliesItsLayoutWhateverTheUserDid) {
       ASSERT_TRUE(test::SwitchDesktop(0));
     }
     if (!s.locked) continue;
-    const auto* clock = Item<QLabel>(Form1Widget::kL1);
+    const auto* clock = test::Child<QLabel>(&window, Form1Widget::kL1);
     EXPECT_EQ(clock->text().toStdString(), fx.clock.general_date(fx.clock.time));
     EXPECT_GT(clock->width(), 600);  // sized to the date, not to "Label1"
   }
@@ -217,11 +208,12 @@ TEST_F(Form1WidgetTest, ButtonsReachTheirHandlers) {
     SCOPED_TRACE(c.name);
     if (c.file != nullptr) fx.profile.set_text(store::kSettingsFile, c.file);
     fx.log.clear();
-    auto* button = Item<QPushButton>(c.name);
+    auto* button = test::Child<QPushButton>(&window, c.name);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
     EXPECT_EQ(fx.log, c.log);
     EXPECT_EQ(window.hours_text(), c.label2);
-    EXPECT_EQ(Item<QLabel>(Form1Widget::kLabel2)->width() > 500, !c.label2.empty()) << "sized to its text";
+    EXPECT_EQ(test::Child<QLabel>(&window, Form1Widget::kLabel2)->width() > 500, !c.label2.empty())
+        << "sized to its text";
   }
 }
 

@@ -1,6 +1,11 @@
 #include "qt_support.h"
 
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
 #include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QThread>
 #include <xcb/xcb.h>
@@ -27,6 +32,27 @@ xcb_atom_t Atom(std::string_view name) {
 }
 
 xcb_window_t Root() { return xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root; }
+
+// The first 32-bit value of the property, if it has `length` of them.
+std::optional<uint32_t> Property(xcb_window_t window, std::string_view name, xcb_atom_t type, uint32_t length = 1) {
+  auto* c = Connection();
+  Reply<xcb_get_property_reply_t> p(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, window, Atom(name), type, 0, length), nullptr), &std::free);
+  if (!p || p->value_len != length) return std::nullopt;
+  return *static_cast<const uint32_t*>(xcb_get_property_value(p.get()));
+}
+
+void SendClientMessage(xcb_window_t window, std::string_view type, uint32_t data0, uint32_t data1, uint32_t mask) {
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = window;
+  event.type = Atom(type);
+  event.data.data32[0] = data0;
+  event.data.data32[1] = data1;
+  xcb_send_event(Connection(), 0, window, mask, reinterpret_cast<const char*>(&event));
+  xcb_flush(Connection());
+}
 
 }  // namespace
 
@@ -60,54 +86,40 @@ bool Settled(const QWidget& window) {
   const auto id = static_cast<xcb_window_t>(window.winId());
   Reply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr),
                                              &std::free);
-  if (!a || a->map_state != XCB_MAP_STATE_VIEWABLE) return false;
   // openbox sets _NET_FRAME_EXTENTS once it manages the window.
-  Reply<xcb_get_property_reply_t> p(
-      xcb_get_property_reply(c, xcb_get_property(c, 0, id, Atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4), nullptr),
-      &std::free);
-  return p && p->value_len == 4;
+  return a && a->map_state == XCB_MAP_STATE_VIEWABLE && Property(id, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, 4);
 }
 
-std::optional<unsigned long> ActiveWindow() {
-  auto* c = Connection();
-  Reply<xcb_get_property_reply_t> p(
-      xcb_get_property_reply(c, xcb_get_property(c, 0, Root(), Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1), nullptr),
-      &std::free);
-  if (!p || p->value_len != 1) return std::nullopt;
-  return *static_cast<const xcb_window_t*>(xcb_get_property_value(p.get()));
-}
+bool WindowManagerRunning() { return Property(Root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).has_value(); }
+
+std::optional<unsigned long> ActiveWindow() { return Property(Root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW); }
 
 bool SwitchDesktop(unsigned desktop) {
-  auto* c = Connection();
-  xcb_client_message_event_t event{};
-  event.response_type = XCB_CLIENT_MESSAGE;
-  event.format = 32;
-  event.window = Root();
-  event.type = Atom("_NET_CURRENT_DESKTOP");
-  event.data.data32[0] = desktop;
-  xcb_send_event(c, 0, Root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
-  return WaitFor([&] {
-    Reply<xcb_get_property_reply_t> p(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, Root(), Atom("_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1),
-                               nullptr),
-        &std::free);
-    return p && p->value_len == 1 && *static_cast<const uint32_t*>(xcb_get_property_value(p.get())) == desktop;
-  });
+  SendClientMessage(Root(), "_NET_CURRENT_DESKTOP", desktop, 0,
+                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+  return WaitFor([&] { return Property(Root(), "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL) == desktop; });
 }
 
 void SendDeleteWindow(const QWidget& window) {
-  auto* c = Connection();
-  xcb_client_message_event_t event{};
-  event.response_type = XCB_CLIENT_MESSAGE;
-  event.format = 32;
-  event.window = static_cast<xcb_window_t>(window.winId());
-  event.type = Atom("WM_PROTOCOLS");
-  event.data.data32[0] = Atom("WM_DELETE_WINDOW");
-  event.data.data32[1] = XCB_CURRENT_TIME;
-  xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
+  SendClientMessage(static_cast<xcb_window_t>(window.winId()), "WM_PROTOCOLS", Atom("WM_DELETE_WINDOW"),
+                    XCB_CURRENT_TIME, XCB_EVENT_MASK_NO_EVENT);
+}
+
+const QWidget* ExpectPlaced(const QWidget& parent, const Placed& p) {
+  const auto* w = parent.findChild<QWidget*>(QString::fromUtf8(p.name));
+  if (w == nullptr) {
+    ADD_FAILURE() << "no " << p.name;
+    return nullptr;
+  }
+  QString text;
+  if (const auto* b = dynamic_cast<const QAbstractButton*>(w)) text = b->text();
+  if (const auto* l = dynamic_cast<const QLabel*>(w)) text = l->text();
+  if (const auto* g = dynamic_cast<const QGroupBox*>(w)) text = g->title();
+  EXPECT_EQ(text, QString::fromUtf8(p.text));
+  EXPECT_EQ(w->pos(), QPoint(p.left, p.top));
+  EXPECT_EQ(w->width(), p.width >= 0 ? p.width : std::max(w->width(), 1));
+  EXPECT_EQ(w->height(), p.height >= 0 ? p.height : std::max(w->height(), 1));
+  return w;
 }
 
 ModalSteps::ModalSteps(std::vector<ModalStep> steps) : steps_(std::move(steps)) {

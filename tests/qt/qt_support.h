@@ -23,6 +23,8 @@ std::optional<QRect> XGeometry(const QWidget& window);
 bool NetWmState(const QWidget& window, std::string_view atom);
 // The window manager has mapped the window and has settled its states.
 bool Settled(const QWidget& window);
+// A window manager has set _NET_SUPPORTING_WM_CHECK.
+bool WindowManagerRunning();
 // The active window as the window manager names it (_NET_ACTIVE_WINDOW).
 std::optional<unsigned long> ActiveWindow();
 // Switches the window manager to another workspace, as Ctrl+Alt+arrow does;
@@ -30,6 +32,16 @@ std::optional<unsigned long> ActiveWindow();
 bool SwitchDesktop(unsigned desktop);
 // Sends WM_DELETE_WINDOW as a window manager's close button does.
 void SendDeleteWindow(const QWidget& window);
+
+// A child widget's text (a button's, a label's or a group's title) and its
+// place in its parent; width or height -1: sized to its text, only known to
+// be there. ExpectPlaced checks them and returns the child.
+struct Placed {
+  const char* name;
+  const char* text;
+  int left, top, width, height;
+};
+const QWidget* ExpectPlaced(const QWidget& parent, const Placed& p);
 
 // Acts on modal windows from inside their own loops: each step waits until
 // the top modal widget satisfies `is`, then acts on it. A step that never
@@ -53,6 +65,9 @@ class ModalSteps {
   QElapsedTimer waited_;
 };
 
+template <class W> W* Child(const QWidget* parent, const char* name) {
+  return parent->findChild<W*>(QString::fromUtf8(name));
+}
 template <class W> std::function<bool(QWidget*)> Is() {
   return [](QWidget* w) { return dynamic_cast<W*>(w) != nullptr; };
 }

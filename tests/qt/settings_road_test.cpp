@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,12 +25,10 @@ namespace {
 using platform::qt::Form1Widget;
 using platform::qt::Form2Widget;
 using platform::qt::InputBox;
+using test::Child;
 using test::Is;
 using test::ModalStep;
 
-template <class W> W* Child(QWidget* parent, const char* name) {
-  return parent->findChild<W*>(QString::fromUtf8(name));
-}
 // ASCII from the keyboard; Chinese committed by the input method, which
 // reaches only a widget that accepts input methods.
 void TypeInto(QWidget* w, const char* utf8) {
@@ -215,30 +212,20 @@ TEST(Form2Widget, OpensAtDesignGeometry) {
   if (form.logicalDpiX() != 96) GTEST_SKIP() << "pixel checks assume 96 DPI";
   EXPECT_EQ(form.windowTitle(), "设置");
   EXPECT_EQ(form.size(), QSize(295, 323));  // 4425 x 4845 twips
-  // Left and top relative to the group; width and height -1: sized to the text.
-  struct Case { const char* name; const char* text; int left, top, width, height; };
-  for (const auto& c : {Case{Form2Widget::kFrame1, "设置", 8, 8, 281, 81},
-                        Case{Form2Widget::kLabel1, "选择可上网时段", 8, 34, -1, -1},
-                        Case{Form2Widget::kCombo1, "", 104, 32, 105, 20},
-                        Case{Form2Widget::kCommand1, "添加", 216, 32, 57, 20},
-                        Case{Form2Widget::kFrame2, "当前可上网时段", 8, 96, 281, 193},
-                        Case{Form2Widget::kList1, "", 16, 24, 185, 156},
-                        Case{Form2Widget::kCommand2, "删除时段", 208, 32, 65, 33},
-                        Case{Form2Widget::kLabel2, "当前密码", 8, 299, -1, -1},
-                        Case{Form2Widget::kText1, "", 64, 296, 145, 18},
-                        Case{Form2Widget::kCommand3, "修改", 216, 296, 73, 20},
-                        Case{Form2Widget::kCommand4, "结束Qorvel", 56, 0, 89, 17}}) {
-    SCOPED_TRACE(c.name);
-    const QWidget* w = form.findChild<QWidget*>(QString::fromUtf8(c.name));
-    ASSERT_NE(w, nullptr);
-    QString text;
-    if (const auto* b = dynamic_cast<const QAbstractButton*>(w)) text = b->text();
-    if (const auto* l = dynamic_cast<const QLabel*>(w)) text = l->text();
-    if (const auto* g = dynamic_cast<const QGroupBox*>(w)) text = g->title();
-    EXPECT_EQ(text, QString::fromUtf8(c.text));
-    EXPECT_EQ(w->pos(), QPoint(c.left, c.top));
-    EXPECT_EQ(w->width(), c.width >= 0 ? c.width : std::max(w->width(), 1));
-    EXPECT_EQ(w->height(), c.height >= 0 ? c.height : std::max(w->height(), 1));
+  // Left and top relative to the group.
+  for (const auto& p : {test::Placed{Form2Widget::kFrame1, "设置", 8, 8, 281, 81},
+                        test::Placed{Form2Widget::kLabel1, "选择可上网时段", 8, 34, -1, -1},
+                        test::Placed{Form2Widget::kCombo1, "", 104, 32, 105, 20},
+                        test::Placed{Form2Widget::kCommand1, "添加", 216, 32, 57, 20},
+                        test::Placed{Form2Widget::kFrame2, "当前可上网时段", 8, 96, 281, 193},
+                        test::Placed{Form2Widget::kList1, "", 16, 24, 185, 156},
+                        test::Placed{Form2Widget::kCommand2, "删除时段", 208, 32, 65, 33},
+                        test::Placed{Form2Widget::kLabel2, "当前密码", 8, 299, -1, -1},
+                        test::Placed{Form2Widget::kText1, "", 64, 296, 145, 18},
+                        test::Placed{Form2Widget::kCommand3, "修改", 216, 296, 73, 20},
+                        test::Placed{Form2Widget::kCommand4, "结束Qorvel", 56, 0, 89, 17}}) {
+    SCOPED_TRACE(p.name);
+    test::ExpectPlaced(form, p);
   }
   auto* combo = form.findChild<QComboBox*>(Form2Widget::kCombo1);
   EXPECT_FALSE(combo->isEditable());
@@ -248,11 +235,15 @@ TEST(Form2Widget, OpensAtDesignGeometry) {
   EXPECT_TRUE(form.findChild<QListWidget*>(Form2Widget::kList1)->font().bold());
 }
 
-TEST(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
+class QtDialogs : public ::testing::Test {
+ protected:
   test::Log log;
   test::MemoryProfileFile profile{log};
-  test::FakeSystem system{log, profile};
+  test::FakeSystem system{log, profile};  // exe_name "guard"
   platform::qt::QtDialogs dialogs{system};
+};
+
+TEST_F(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
   struct Case { bool masked; const char* typed; bool ok; int limit_s; std::string expected; };
   for (const auto& c : {Case{true, "家长=口令", true, 0, "家长=口令"}, Case{false, "abc", true, 60, "abc"},
                         Case{true, "abc", false, 0, ""}, Case{true, "", true, 0, ""},
@@ -271,11 +262,7 @@ TEST(QtDialogs, InputBoxGivesTheTextOnlyOnOk) {
   }
 }
 
-TEST(QtDialogs, MessageBoxAnswersAsWindowsDoes) {
-  test::Log log;
-  test::MemoryProfileFile profile{log};
-  test::FakeSystem system{log, profile};  // exe_name "guard"
-  platform::qt::QtDialogs dialogs{system};
+TEST_F(QtDialogs, MessageBoxAnswersAsWindowsDoes) {
   enum Answer { kOk, kCancel, kEsc };
   struct Case { unsigned style; Answer answer; int result; QMessageBox::Icon icon; int buttons; };
   for (const auto& c : {Case{platform::kMbOkCancel, kOk, platform::kIdOk, QMessageBox::NoIcon, 2},
