@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   qorvel::settings::PasswordGate gate(services, form1.form(), form2);
   form1.form().set_settings_door(&gate);
   // The other monitors; gone before the main window. No virtual desktops to
-  // follow: X11 workspaces keep an always-on-top window on the one it is on.
+  // follow: the lock's windows are on every X11 workspace.
   qt::CoverWidgets cover_widgets(form1);
   qorvel::guard::Covers covers(cover_widgets, nullptr);
   form1.form().set_covers(&covers);
