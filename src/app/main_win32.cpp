@@ -29,8 +29,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   w32::Win32Shell shell;
   w32::Win32Registry registry;
   w32::Win32Dialogs dialogs(process);
+  struct : qorvel::platform::GuardianLink {
+    bool announce_quit(std::string_view) override { return false; }
+  } guardian;  // placeholder: the guardian's client comes next
   qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
-                                      power,   shell,  registry, dialogs};
+                                      power,   shell,  registry, dialogs, guardian};
 
   w32::Form1Window form1(services);
   if (form1.hwnd() == nullptr) return 1;

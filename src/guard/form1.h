@@ -62,6 +62,10 @@ class Form1 {
   platform::Window& window() { return view_.window(); }
   // Ends the program (the settings window's end button).
   void Unload() { view_.unload(); }
+  // The password that opened the settings window, or the one saved there
+  // since: the proof the guardian asks for before it lets the guard end.
+  void set_parent_password(std::string password) { parent_password_ = std::move(password); }
+  [[nodiscard]] const std::string& parent_password() const { return parent_password_; }
 
  private:
   void ApplyCompactLayout();
@@ -71,6 +75,7 @@ class Form1 {
   Form1View& view_;
   SettingsDoor* door_ = nullptr;
   Covers* covers_ = nullptr;
+  std::string parent_password_;
 };
 
 }  // namespace qorvel::guard

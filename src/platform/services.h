@@ -18,6 +18,7 @@ struct Services {
   Shell& shell;
   Registry& registry;
   Dialogs& dialogs;
+  GuardianLink& guardian;
 };
 
 }  // namespace qorvel::platform

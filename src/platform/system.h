@@ -38,4 +38,14 @@ class Registry {
                                         std::string_view data) = 0;
 };
 
+// The guardian: a part outside the user's account that brings the guard back
+// whenever it ends. Only the parent's end button may tell it to let go.
+class GuardianLink {
+ public:
+  virtual ~GuardianLink() = default;
+  // Tells the guardian that the parent ends the guard, proven by the
+  // password. False when no guardian took it (none runs, or it refused).
+  virtual bool announce_quit(std::string_view password) = 0;
+};
+
 }  // namespace qorvel::platform

@@ -44,10 +44,14 @@ void Form2::Command2_Click() {
 
 void Form2::Command3_Click() {
   // Saved exactly as typed; an empty password is a choice, not a mistake.
-  store::WriteProfileValue(services_.profile, store::kSettingsFile, "mm", "nober", view_.password_text());
+  const std::string password = view_.password_text();
+  store::WriteProfileValue(services_.profile, store::kSettingsFile, "mm", "nober", password);
+  form1_.set_parent_password(password);
 }
 
 void Form2::Command4_Click() {
+  // Told first: a guard that ends any other way is brought back.
+  services_.guardian.announce_quit(form1_.parent_password());
   view_.close();
   form1_.Unload();
 }

@@ -17,6 +17,7 @@ void PasswordGate::open() {
       services_.dialogs.input_box("请输入密码", "app", /*masked=*/true, kPasswordPromptLimit);
 
   if (typed == stored) {
+    form1_.set_parent_password(typed);
     form1_.Timer1().set_enabled(false);
     form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);
     // The settings window may open on any monitor; the next tick after it

@@ -125,13 +125,21 @@ TEST(Form2, AddDeleteAndSaveChangeTheFileAndReloadTheWindow) {
   }
 }
 
-TEST(Form2, EndClosesBothWindowsAndLeavesTheFileAlone) {
-  Rig r;
-  r.SetFile(SettingsFile({"3", "1"}));
-  const Log calls = r.Press("907", "end");
-  EXPECT_EQ(Log(calls.end() - 5, calls.end()),
-            (Log{"close Form2", "timer on", "Label2 ", "Label2 1点  3点  ", "unload Form1"}));
-  EXPECT_EQ(r.File(), SettingsFile({"3", "1"}));
+TEST(Form2, EndTellsTheGuardianTheParentsPasswordThenClosesBothWindows) {
+  const struct { const char* script; const char* told; } cases[] = {
+      {"end", "907"},
+      {"type 新密码 save end", "新密码"},   // the saved password is the proof now
+      {"type typed end", "907"},            // typed but never saved
+  };
+  for (const auto& c : cases) {
+    Rig r;
+    r.SetFile(SettingsFile({"3", "1"}));
+    const Log calls = r.Press("907", c.script);
+    EXPECT_EQ(Log(calls.end() - 6, calls.end()),
+              (Log{"guardian quit " + std::string(c.told), "close Form2", "timer on", "Label2 ", "Label2 1点  3点  ",
+                   "unload Form1"}))
+        << c.script;
+  }
 }
 
 TEST(PasswordGate, TheRightPasswordLowersTheCoversUntilTheNextTick) {

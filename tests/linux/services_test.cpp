@@ -41,7 +41,7 @@ std::string FirstRunFile(char flag) {
 // The fakes, but with these real Linux services.
 platform::Services With(test::FakeServices& fx, platform::ProfileFile& profile, platform::FileSystem& files,
                         platform::Registry& registry) {
-  return {profile, fx.clock, fx.process, files, fx.privilege, fx.power, fx.shell, registry, fx.system};
+  return {profile, fx.clock, fx.process, files, fx.privilege, fx.power, fx.shell, registry, fx.system, fx.system};
 }
 
 TEST(LinuxPaths, TheSettingsFileHasOneHome) {

@@ -62,7 +62,7 @@ struct FakeClock final : platform::Clock {
 // Every other service. Calls that act are logged; message boxes all give
 // `answer`, the input box gives `typed`.
 struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform::Privilege, platform::Power,
-                          platform::Shell, platform::Registry, platform::Dialogs {
+                          platform::Shell, platform::Registry, platform::Dialogs, platform::GuardianLink {
   FakeSystem(Log& l, const MemoryProfileFile& p) : log(l), profile(p) {}
   bool previous_instance() const override { return previous; }
   std::string exe_directory() const override { return directory; }
@@ -92,6 +92,7 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
     Note("input " + std::string(prompt) + " / " + std::string(title));
     return typed;
   }
+  bool announce_quit(std::string_view password) override { return Note("guardian quit " + std::string(password)); }
   bool Note(std::string entry) { log.push_back(std::move(entry)); return true; }
   Log& log;
   const MemoryProfileFile& profile;
@@ -113,7 +114,7 @@ struct FakeServices {
   platform::Power& power = system;
   platform::Shell& shell = system;
   platform::Registry& registry = system;
-  platform::Services services{profile, clock, process, files, privilege, power, shell, registry, system};
+  platform::Services services{profile, clock, process, files, privilege, power, shell, registry, system, system};
 };
 
 // The main window with its window handle and Timer1: one log, one object.

@@ -1,0 +1,117 @@
+#pragma once
+// The guardian: runs outside the child's account and brings the guard back
+// whenever it ends, unless the parent ended it. It also puts back a deleted
+// settings file. The decisions live here; each platform only reports
+// sessions and guard ends and carries out what it is asked.
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qorvel::guardian {
+
+using Time = std::chrono::steady_clock::time_point;
+using Duration = std::chrono::milliseconds;
+
+// A session not covered by a guard for this long after it became active gets
+// one: the start-up entry normally starts it first.
+inline constexpr Duration kLogonGrace{10'000};
+// Back-off between starts of a guard that keeps ending, and its cap.
+inline constexpr Duration kFirstBackoff{250};
+inline constexpr Duration kMaxBackoff{2'000};
+// A guard that ran this long ended by itself, not in a loop: back-off resets.
+inline constexpr Duration kSteadyRun{10'000};
+// How often the settings file is looked at when nothing else wakes us.
+inline constexpr Duration kFileCheck{1'000};
+// At most one password try this often.
+inline constexpr Duration kQuitTryGap{1'000};
+
+enum class SessionState {
+  active,      // signed in, in front
+  background,  // signed in, switched away or disconnected: keeps its guard
+  closing,     // logging off: no new guard
+};
+
+struct Session {
+  std::string id;  // unique for one logon (platforms that reuse ids add the logon time)
+  std::string user;
+  SessionState state = SessionState::active;
+  bool coverable = true;  // false for a Wayland session: no window can cover it
+  friend bool operator==(const Session&, const Session&) = default;
+};
+
+// The settings file as the guardian finds it.
+struct SettingsFile {
+  enum class State { missing, present, unreadable } state = State::missing;
+  std::string bytes;
+};
+
+enum class QuitAnswer { accepted, refused, busy };
+
+// What the guardian asks of its platform.
+class Ports {
+ public:
+  virtual ~Ports() = default;
+  // Watches a guard already running in the session, if there is one; its end
+  // is reported through Guardian::GuardEnded.
+  virtual bool adopt_guard(const Session& session) = 0;
+  // Starts a guard in the session as its user and watches it.
+  virtual bool start_guard(const Session& session) = 0;
+  virtual void note(std::string_view line) = 0;
+  virtual SettingsFile read_settings() = 0;
+  // Creates the settings file with these bytes; never replaces one that exists.
+  virtual bool restore_settings(std::string_view bytes) = 0;
+  // The guardian's own copy, in a folder only administrators can reach.
+  virtual std::optional<std::string> load_copy() = 0;
+  virtual void save_copy(std::string_view bytes) = 0;
+};
+
+class Guardian {
+ public:
+  explicit Guardian(Ports& ports);
+
+  // The sessions as they are now; call on start-up and on every change.
+  void SessionsChanged(const std::vector<Session>& sessions, Time now);
+  // The machine is shutting down: no session gets a new guard.
+  void ShuttingDown();
+  void GuardEnded(std::string_view session_id, Time now);
+  // The guard of `session_id` asks to end, proven by `password`.
+  QuitAnswer QuitAsked(std::string_view session_id, std::string_view password, Time now);
+  // Runs what is due: starts, back-offs, the settings file.
+  void Tick(Time now);
+  // When Tick must run next at the latest.
+  [[nodiscard]] Time NextTick() const;
+
+ private:
+  enum class Phase { waiting, guarded, quit, closing };
+  struct Watch {
+    Session session;
+    Phase phase = Phase::waiting;
+    Time due{};  // when a waiting session is looked at
+    Time started{};
+    int quick_ends = 0;
+  };
+  void LookAt(Watch& watch, Time now);
+  void CheckFile();
+
+  Ports& ports_;
+  std::map<std::string, Watch, std::less<>> watches_;
+  std::optional<std::string> copy_;
+  std::optional<Time> last_try_;
+  Time next_file_check_{};
+  bool shutting_down_ = false;
+};
+
+// The line a guard sends and the guardian's one-word answers.
+[[nodiscard]] std::string QuitRequest(std::string_view password);
+[[nodiscard]] std::optional<std::string> ParseQuitRequest(std::string_view line);
+[[nodiscard]] std::string_view AnswerLine(QuitAnswer answer);
+[[nodiscard]] std::optional<QuitAnswer> ParseAnswer(std::string_view line);
+
+// The password the settings file asks for, read from its bytes by the same
+// rules as the password gate.
+[[nodiscard]] std::string StoredPasswordIn(std::string_view file_bytes);
+
+}  // namespace qorvel::guardian
