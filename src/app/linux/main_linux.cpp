@@ -63,9 +63,7 @@ int main(int argc, char** argv) {
   lin::AutostartRegistry registry(lin::CurrentExecutable(), std::string(lin::kAutostartDirectory),
                                   lin::AutostartRegistry::FindElevation());
   qt::QtDialogs dialogs(process);
-  struct : qorvel::platform::GuardianLink {
-    bool announce_quit(std::string_view) override { return false; }
-  } guardian;  // placeholder: the guardian's client comes next
+  lin::UnixGuardianLink guardian;
   qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
                                       power,   shell,  registry, dialogs, guardian};
 

@@ -178,4 +178,22 @@ inline constexpr int kElevationTimeoutMs = 300000;
 // A path as one argument of an Exec line, quoted and escaped when needed.
 [[nodiscard]] std::string DesktopExecArgument(std::string_view path);
 
+// Root's folder under /run: only root may make the socket's name.
+inline constexpr std::string_view kGuardianSocket = "/run/qorvel-guardian/socket";
+
+// How long the guard waits for each answer, and how often it asks.
+inline constexpr int kGuardianAnswerTimeoutMs = 3000;
+inline constexpr int kGuardianTries = 3;
+
+// The guard's side: sends the quit request and believes only "ok".
+class UnixGuardianLink final : public GuardianLink {
+ public:
+  explicit UnixGuardianLink(std::string socket_path = std::string(kGuardianSocket))
+      : socket_path_(std::move(socket_path)) {}
+  bool announce_quit(std::string_view password) override;
+
+ private:
+  std::string socket_path_;
+};
+
 }  // namespace qorvel::platform::lin

@@ -1,0 +1,491 @@
+// The guardian's Linux side: logind's sessions over the system bus, guards
+// started as their user and watched through pidfds, the quit socket, and the
+// settings file's copy.
+#include "platform/linux/guardian_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace qorvel::platform::lin {
+namespace {
+
+constexpr auto kService = "org.freedesktop.login1";
+constexpr auto kManagerPath = "/org/freedesktop/login1";
+constexpr auto kManager = "org.freedesktop.login1.Manager";
+constexpr auto kProperties = "org.freedesktop.DBus.Properties";
+// Far larger than any settings file; a bigger one is not ours to copy.
+constexpr std::size_t kMaxFileBytes = 1 << 20;
+constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxClients = 16;
+constexpr int kClientTimeoutMs = 5000;
+// What the guard takes from its session, besides the account's own.
+constexpr const char* kSessionVariables[] = {"DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
+                                             "LANG",    "LANGUAGE",   "LC_ALL"};
+
+guardian::Time Now() { return std::chrono::steady_clock::now(); }
+
+std::optional<std::string> ReadAll(int fd) {
+  std::string bytes;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > kMaxFileBytes) return std::nullopt;
+    if (n == 0) return bytes;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// A plain file's bytes, never through a link (the child owns the folder).
+guardian::SettingsFile ReadPlainFile(const std::string& path) {
+  using State = guardian::SettingsFile::State;
+  // O_NONBLOCK: a FIFO planted there must not stop the guardian.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return {errno == ENOENT ? State::missing : State::unreadable, {}};
+  struct stat st {};
+  std::optional<std::string> bytes;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) bytes = ReadAll(fd);
+  close(fd);
+  if (!bytes) return {State::unreadable, {}};
+  return {State::present, std::move(*bytes)};
+}
+
+std::string ProcPath(pid_t pid, const char* what) { return "/proc/" + std::to_string(pid) + "/" + what; }
+
+std::map<std::string, std::string> Environment(pid_t pid) {
+  std::map<std::string, std::string> variables;
+  if (pid <= 0) return variables;
+  const auto file = ReadPlainFile(ProcPath(pid, "environ"));
+  std::string_view rest = file.bytes;
+  while (!rest.empty()) {
+    const std::string_view entry = rest.substr(0, rest.find('\0'));
+    rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
+    const auto eq = entry.find('=');
+    if (eq != std::string_view::npos) variables.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+  }
+  return variables;
+}
+
+std::string ExecutableOf(pid_t pid) {
+  char buffer[4096];
+  const ssize_t n = readlink(ProcPath(pid, "exe").c_str(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::optional<uid_t> OwnerOf(pid_t pid) {
+  struct stat st {};
+  if (stat(ProcPath(pid, "").c_str(), &st) != 0) return std::nullopt;
+  return st.st_uid;
+}
+
+std::vector<pid_t> Processes() {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return pids;
+  while (const dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid > 0 && *end == '\0') pids.push_back(static_cast<pid_t>(pid));
+  }
+  closedir(proc);
+  return pids;
+}
+
+// The session's environment: its leader's, unless the leader (a display
+// manager's helper) never knew the display; then a process of the session's
+// user that does.
+std::map<std::string, std::string> SessionEnvironment(const LogindSession& session) {
+  auto variables = Environment(session.leader);
+  if (variables.contains("DISPLAY")) return variables;
+  for (const pid_t pid : Processes()) {
+    if (OwnerOf(pid) != session.uid) continue;
+    auto found = Environment(pid);
+    const auto id = found.find("XDG_SESSION_ID");
+    if (id != found.end() && id->second == session.id && found.contains("DISPLAY")) return found;
+  }
+  return variables;
+}
+
+}  // namespace
+
+std::optional<guardian::Session> CoreSession(const LogindSession& session) {
+  if (session.klass != "user" || (session.type != "x11" && session.type != "wayland")) return std::nullopt;
+  guardian::Session out{session.id, session.user};
+  if (session.state == "active") out.state = guardian::SessionState::active;
+  else if (session.state == "closing") out.state = guardian::SessionState::closing;
+  else out.state = guardian::SessionState::background;
+  out.coverable = session.type == "x11";
+  return out;
+}
+
+std::optional<std::string> ProcessVariable(pid_t pid, std::string_view name) {
+  auto variables = Environment(pid);
+  const auto it = variables.find(std::string(name));
+  if (it == variables.end()) return std::nullopt;
+  return it->second;
+}
+
+GuardianDaemon::GuardianDaemon(QDBusConnection bus, Paths paths) : bus_(std::move(bus)), paths_(std::move(paths)) {
+  tick_.setSingleShot(true);
+  connect(&tick_, &QTimer::timeout, this, [this] {
+    core_->Tick(Now());
+    Schedule();
+  });
+  core_.emplace(*this);
+}
+
+GuardianDaemon::~GuardianDaemon() {
+  for (auto& [fd, client] : clients_) {
+    client.notifier.reset();
+    close(fd);
+  }
+  for (auto& [id, guard] : guards_) {
+    guard.notifier.reset();
+    close(guard.pidfd);
+  }
+  accept_notifier_.reset();
+  if (listener_ >= 0) close(listener_);
+}
+
+bool GuardianDaemon::Start() {
+  if (!bus_.isConnected()) {
+    note("no system bus: " + bus_.lastError().message().toStdString());
+    return false;
+  }
+  if (!Listen()) return false;
+  for (const char* signal : {"SessionNew", "SessionRemoved"})
+    bus_.connect(kService, kManagerPath, kManager, signal, this, SLOT(RefreshSessions()));
+  bus_.connect(kService, kManagerPath, kManager, "PrepareForShutdown", this, SLOT(PrepareForShutdown(bool)));
+  // A session's state changes arrive on its own object; any path will do.
+  bus_.connect(kService, QString(), kProperties, "PropertiesChanged", this, SLOT(RefreshSessions()));
+  return ReadSessions();
+}
+
+bool GuardianDaemon::Listen() {
+  // The folder is root's and nobody else's: no one else can have made the name.
+  const std::string folder = std::filesystem::path(paths_.socket).parent_path().string();
+  mkdir(folder.c_str(), 0755);
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    note("the socket's folder " + folder + " is missing or not root's alone");
+    return false;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (paths_.socket.size() >= sizeof address.sun_path) return false;
+  paths_.socket.copy(address.sun_path, paths_.socket.size());
+  unlink(paths_.socket.c_str());  // a previous run's
+  listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  // Every user's guard must reach it.
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      chmod(paths_.socket.c_str(), 0666) != 0 || listen(listener_, 16) != 0) {
+    note("cannot listen on " + paths_.socket + ": " + std::strerror(errno));
+    return false;
+  }
+  accept_notifier_.reset(new QSocketNotifier(listener_, QSocketNotifier::Read));
+  connect(accept_notifier_.get(), &QSocketNotifier::activated, this, [this] { Accept(); });
+  return true;
+}
+
+void GuardianDaemon::RefreshSessions() { ReadSessions(); }
+
+bool GuardianDaemon::ReadSessions() {
+  const QDBusMessage reply = bus_.call(QDBusMessage::createMethodCall(kService, kManagerPath, kManager, "ListSessions"),
+                                       QDBus::Block, kLogindTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+    note("logind did not list the sessions: " + reply.errorMessage().toStdString());
+    return false;
+  }
+  std::map<std::string, LogindSession> found;
+  const auto list = reply.arguments().front().value<QDBusArgument>();
+  list.beginArray();
+  while (!list.atEnd()) {
+    QString id, user, seat;
+    uint uid = 0;
+    QDBusObjectPath path;
+    list.beginStructure();
+    list >> id >> uid >> user >> seat >> path;
+    list.endStructure();
+    QDBusMessage get = QDBusMessage::createMethodCall(kService, path.path(), kProperties, "GetAll");
+    get.setArguments({QStringLiteral("org.freedesktop.login1.Session")});
+    const QDBusMessage properties = bus_.call(get, QDBus::Block, kLogindTimeoutMs);
+    if (properties.type() != QDBusMessage::ReplyMessage || properties.arguments().size() != 1) continue;  // gone since
+    const auto values = qdbus_cast<QVariantMap>(properties.arguments().front());
+    found[id.toStdString()] = {id.toStdString(),
+                               uid,
+                               user.toStdString(),
+                               values.value("Type").toString().toStdString(),
+                               values.value("Class").toString().toStdString(),
+                               values.value("State").toString().toStdString(),
+                               values.value("Display").toString().toStdString(),
+                               static_cast<pid_t>(values.value("Leader").toUInt())};
+  }
+  list.endArray();
+  for (const auto& [id, session] : found) {
+    const auto before = sessions_.find(id);
+    if (before == sessions_.end() || before->second.state != session.state)
+      note("session " + id + " of " + session.user + ": " + session.type + " " + session.klass + " " + session.state);
+  }
+  for (const auto& [id, session] : sessions_)
+    if (!found.contains(id)) note("session " + id + " gone");
+  sessions_ = std::move(found);
+  std::vector<guardian::Session> sessions;
+  for (const auto& [id, session] : sessions_)
+    if (auto core = CoreSession(session)) sessions.push_back(std::move(*core));
+  core_->SessionsChanged(sessions, Now());
+  Schedule();
+  return true;
+}
+
+void GuardianDaemon::PrepareForShutdown(bool starting) {
+  if (!starting) return;
+  note("the machine is shutting down");
+  core_->ShuttingDown();
+  Schedule();
+}
+
+void GuardianDaemon::Schedule() {
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(core_->NextTick() - Now()).count();
+  tick_.start(static_cast<int>(std::clamp<long long>(wait, 0, 60'000)));
+}
+
+bool GuardianDaemon::Watch(const std::string& session_id, pid_t pid, bool child) {
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) {
+    note("cannot watch process " + std::to_string(pid) + ": " + std::strerror(errno));
+    return false;
+  }
+  Watched& watched = guards_[session_id];
+  if (watched.pidfd >= 0) {
+    watched.notifier.reset();
+    close(watched.pidfd);
+  }
+  watched = {pid, pidfd, child, Notifier(new QSocketNotifier(pidfd, QSocketNotifier::Read))};
+  connect(watched.notifier.get(), &QSocketNotifier::activated, this, [this, session_id] { GuardGone(session_id); });
+  return true;
+}
+
+void GuardianDaemon::GuardGone(const std::string& session_id) {
+  const auto it = guards_.find(session_id);
+  if (it == guards_.end()) return;
+  Watched gone = std::move(it->second);
+  guards_.erase(it);
+  gone.notifier.reset();
+  // The core first, so whatever it starts is under way before this is said.
+  core_->GuardEnded(session_id, Now());
+  std::string how = "ended";
+  int status = 0;
+  if (gone.child && waitpid(gone.pid, &status, WNOHANG) == gone.pid) {
+    how = WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
+                              : "ended with exit code " + std::to_string(WEXITSTATUS(status));
+  }
+  close(gone.pidfd);
+  note("guard " + std::to_string(gone.pid) + " of session " + session_id + " " + how);
+  Schedule();
+}
+
+bool GuardianDaemon::adopt_guard(const guardian::Session& session) {
+  for (const pid_t pid : Processes()) {
+    const std::string exe = ExecutableOf(pid);
+    if (exe != paths_.guard && exe != paths_.guard + " (deleted)") continue;  // replaced by an upgrade
+    if (ProcessVariable(pid, "XDG_SESSION_ID") != session.id || !Watch(session.id, pid, false)) continue;
+    note("watching guard " + std::to_string(pid) + ", already running in session " + session.id);
+    return true;
+  }
+  return false;
+}
+
+bool GuardianDaemon::start_guard(const guardian::Session& session) {
+  const auto found = sessions_.find(session.id);
+  if (found == sessions_.end()) return false;
+  const LogindSession& logind = found->second;
+  passwd account{};
+  passwd* result = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(logind.uid, &account, buffer.data(), buffer.size(), &result) != 0 || result == nullptr) {
+    note("no account for uid " + std::to_string(logind.uid));
+    return false;
+  }
+  // Everything the child needs is made here: after fork, with the bus's
+  // thread in the parent, only async-signal-safe calls are allowed.
+  int group_count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(group_count));
+  if (getgrouplist(account.pw_name, account.pw_gid, groups.data(), &group_count) < 0) {
+    groups.resize(static_cast<std::size_t>(group_count));
+    if (getgrouplist(account.pw_name, account.pw_gid, groups.data(), &group_count) < 0) return false;
+  }
+  groups.resize(static_cast<std::size_t>(group_count));
+  const std::string home = account.pw_dir != nullptr ? account.pw_dir : "/";
+  const std::string name = account.pw_name;
+  std::vector<std::string> variables = {"HOME=" + home,
+                                        "USER=" + name,
+                                        "LOGNAME=" + name,
+                                        "SHELL=" + std::string(account.pw_shell != nullptr ? account.pw_shell : "/bin/sh"),
+                                        "PATH=/usr/local/bin:/usr/bin:/bin",
+                                        "XDG_SESSION_ID=" + logind.id};
+  const auto environment = SessionEnvironment(logind);
+  for (const char* variable : kSessionVariables) {
+    const auto it = environment.find(variable);
+    if (it != environment.end()) variables.push_back(it->first + "=" + it->second);
+  }
+  if (!environment.contains("DISPLAY") && !logind.display.empty()) variables.push_back("DISPLAY=" + logind.display);
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::string guard = paths_.guard;
+  char* argv[] = {guard.data(), nullptr};
+  const uid_t uid = logind.uid;
+  const gid_t gid = account.pw_gid;
+
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    setsid();  // not in the guardian's process group
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+    if (chdir(home.c_str()) != 0 && chdir("/") != 0) _exit(126);
+    execve(guard.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  if (Watch(session.id, pid, true)) return true;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return false;
+}
+
+void GuardianDaemon::note(std::string_view line) {
+  std::fprintf(stderr, "qorvel-guardian: %.*s\n", static_cast<int>(line.size()), line.data());
+  std::fflush(stderr);
+}
+
+guardian::SettingsFile GuardianDaemon::read_settings() { return ReadPlainFile(paths_.settings); }
+
+bool GuardianDaemon::restore_settings(std::string_view bytes) {
+  // An unnamed file linked into place when whole: link never replaces a
+  // file that exists, a reader never sees half of one, and the child has no
+  // name to plant in the folder it may write.
+  const std::string folder = std::filesystem::path(paths_.settings).parent_path().string();
+  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  // The guards of every account replace it, as the file they create.
+  bool ok = fchmod(fd, 0666) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  ok = ok && linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD, paths_.settings.c_str(),
+                    AT_SYMLINK_FOLLOW) == 0;
+  close(fd);
+  return ok;
+}
+
+std::optional<std::string> GuardianDaemon::load_copy() {
+  const auto file = ReadPlainFile(paths_.copy + "/mdb.ini");
+  if (file.state != guardian::SettingsFile::State::present) return std::nullopt;
+  return file.bytes;
+}
+
+void GuardianDaemon::save_copy(std::string_view bytes) {
+  // Root's alone: the copy holds the password.
+  mkdir(paths_.copy.c_str(), 0700);
+  const std::string path = paths_.copy + "/mdb.ini";
+  const std::string temp = path + ".new";
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  bool ok = chmod(paths_.copy.c_str(), 0700) == 0 && fd >= 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  if (fd >= 0) ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) note("cannot keep a copy of the settings file in " + paths_.copy + ": " + std::strerror(errno));
+}
+
+void GuardianDaemon::Accept() {
+  for (;;) {
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (clients_.size() >= kMaxClients || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+      close(fd);
+      continue;
+    }
+    Client& client = clients_[fd];
+    client = {fd, peer.pid, {}, ++serial_, Notifier(new QSocketNotifier(fd, QSocketNotifier::Read))};
+    connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
+    // A client that never finishes its line frees its place.
+    QTimer::singleShot(kClientTimeoutMs, this, [this, fd, serial = serial_] {
+      const auto it = clients_.find(fd);
+      if (it != clients_.end() && it->second.serial == serial) Drop(fd);
+    });
+  }
+}
+
+void GuardianDaemon::Read(int fd) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  char buffer[512];
+  const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) return Drop(fd);
+  it->second.line.append(buffer, static_cast<std::size_t>(n));
+  if (it->second.line.find('\n') != std::string::npos) return Answer(fd);
+  if (it->second.line.size() > kMaxLine) Drop(fd);
+}
+
+void GuardianDaemon::Answer(int fd) {
+  const Client& client = clients_.at(fd);
+  auto answer = guardian::QuitAnswer::refused;
+  if (const auto password = guardian::ParseQuitRequest(client.line))
+    answer = core_->QuitAsked(SessionOf(client.pid), *password, Now());
+  const auto line = guardian::AnswerLine(answer);
+  send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  Drop(fd);
+  Schedule();
+}
+
+void GuardianDaemon::Drop(int fd) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  it->second.notifier.reset();
+  close(fd);
+  clients_.erase(it);
+}
+
+std::string GuardianDaemon::SessionOf(pid_t pid) const {
+  // The kernel names the sender; a guard we watch is known by its pid.
+  for (const auto& [id, guard] : guards_)
+    if (guard.pid == pid) return id;
+  // One not watched yet (the logon's grace): the session it was started in,
+  // if it runs as that session's user.
+  const auto id = ProcessVariable(pid, "XDG_SESSION_ID");
+  const auto session = id ? sessions_.find(*id) : sessions_.end();
+  if (session == sessions_.end() || OwnerOf(pid) != session->second.uid) return {};
+  return session->first;
+}
+
+}  // namespace qorvel::platform::lin

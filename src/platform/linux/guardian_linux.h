@@ -1,0 +1,117 @@
+#pragma once
+// The guardian on Linux: a root daemon that follows logind's sessions, starts
+// and watches one guard in each user's X11 session, answers the guard's quit
+// request on a Unix socket and keeps a copy of the settings file. Every
+// decision is the core's (guardian/guardian.h); this only carries them out.
+#include <sys/types.h>
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "guardian/guardian.h"
+#include "platform/linux/services_linux.h"
+
+namespace qorvel::platform::lin {
+
+inline constexpr std::string_view kGuardianCopyDirectory = "/var/lib/qorvel-guardian";
+
+// One logind session as the guardian reads it.
+struct LogindSession {
+  std::string id;
+  uid_t uid = 0;
+  std::string user;
+  std::string type;   // x11, wayland, tty, ...
+  std::string klass;  // user, greeter, ...
+  std::string state;  // active, online, closing
+  std::string display;
+  pid_t leader = 0;
+};
+
+// What the core sees of it; nothing for a session no guard belongs in (a
+// greeter, a text console).
+[[nodiscard]] std::optional<guardian::Session> CoreSession(const LogindSession& session);
+
+// A process's environment variable, read from /proc; nullopt if absent.
+[[nodiscard]] std::optional<std::string> ProcessVariable(pid_t pid, std::string_view name);
+
+class GuardianDaemon final : public QObject, public guardian::Ports {
+  Q_OBJECT
+
+ public:
+  struct Paths {
+    std::string settings;  // the settings file
+    std::string copy;      // the copy's folder, root's alone
+    std::string socket;
+    std::string guard;     // the guard's executable
+  };
+  GuardianDaemon(QDBusConnection bus, Paths paths);
+  ~GuardianDaemon() override;
+  // Opens the socket and reads the sessions; false (with a note) if either fails.
+  bool Start();
+
+  bool adopt_guard(const guardian::Session& session) override;
+  bool start_guard(const guardian::Session& session) override;
+  void note(std::string_view line) override;
+  guardian::SettingsFile read_settings() override;
+  bool restore_settings(std::string_view bytes) override;
+  std::optional<std::string> load_copy() override;
+  void save_copy(std::string_view bytes) override;
+
+ private slots:
+  void RefreshSessions();
+  void PrepareForShutdown(bool starting);
+
+ private:
+  // Off at once, deleted once its own signal has returned.
+  struct Later {
+    void operator()(QSocketNotifier* notifier) const {
+      notifier->setEnabled(false);
+      notifier->deleteLater();
+    }
+  };
+  using Notifier = std::unique_ptr<QSocketNotifier, Later>;
+  struct Watched {
+    pid_t pid = 0;
+    int pidfd = -1;
+    bool child = false;
+    Notifier notifier;
+  };
+  struct Client {
+    int fd = -1;
+    pid_t pid = 0;
+    std::string line;
+    std::uint64_t serial = 0;
+    Notifier notifier;
+  };
+  bool ReadSessions();
+  bool Listen();
+  bool Watch(const std::string& session_id, pid_t pid, bool child);
+  void GuardGone(const std::string& session_id);
+  void Accept();
+  void Read(int fd);
+  void Answer(int fd);
+  void Drop(int fd);
+  std::string SessionOf(pid_t pid) const;
+  void Schedule();
+
+  QDBusConnection bus_;
+  Paths paths_;
+  int listener_ = -1;
+  Notifier accept_notifier_;
+  std::map<std::string, LogindSession> sessions_;
+  std::map<std::string, Watched> guards_;
+  std::map<int, Client> clients_;
+  std::uint64_t serial_ = 0;
+  QTimer tick_;
+  std::optional<guardian::Guardian> core_;
+};
+
+}  // namespace qorvel::platform::lin
