@@ -77,7 +77,7 @@ std::string FirstRunFile(const char* flag) { return SettingsWith(Hours(1, 23), f
 
 void CleanDirectories() {
   std::error_code ignored;
-  for (const char* dir : {"/var/lib/qorvel", "/etc/xdg/autostart"})
+  for (const char* dir : {"/var/lib/qorvel", "/etc/xdg/autostart", "/var/lib/qorvel-guardian"})
     for (const auto& entry : fs::directory_iterator(dir, ignored)) fs::remove_all(entry.path(), ignored);
 }
 
@@ -437,5 +437,241 @@ TEST(EveryMonitor, LockedCoversEveryMonitorAndCompactLeavesTheSecondFree) {
   CleanDirectories();
 }
 
+
+// The guardian as root, beside a stand-in logind on a private bus whose one
+// session (of root, on this display) it keeps a guard in.
+constexpr char kSession[] = "c1";
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The guards of a session: the real executable started there.
+std::vector<int> Guards(const std::string& session) {
+  std::vector<int> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::error_code error;
+    const int pid = std::atoi(entry.path().filename().c_str());
+    if (pid > 0 && fs::read_symlink(entry.path() / "exe", error) == QORVEL_EXE &&
+        ReadFile(entry.path() / "environ").find("XDG_SESSION_ID=" + session + '\0') != std::string::npos)
+      found.push_back(pid);
+  }
+  return found;
+}
+
+class GuardianTest : public BlackBox {
+ protected:
+  static void SetUpTestSuite() {
+    FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    char address[512] = "", pid[32] = "";
+    if (out == nullptr || !fgets(address, sizeof address, out) || !fgets(pid, sizeof pid, out)) return;
+    pclose(out);
+    bus_pid_ = std::atoi(pid);
+    bus_ = std::string(address, strcspn(address, "\n"));
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.c_str(), 1);  // the guardian's system bus
+    if ((logind_pid_ = fork()) == 0) {
+      const std::string calls = Env("QORVEL_BLACKBOX_TMP") + "/logind-calls";
+      execl(QORVEL_FAKE_LOGIND, QORVEL_FAKE_LOGIND, bus_.c_str(), calls.c_str(), "yes", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    WaitFor([] { return Logind("org.freedesktop.DBus.Peer.Ping"); });
+  }
+  static void TearDownTestSuite() {
+    for (const int pid : {logind_pid_, bus_pid_}) kill(pid, SIGTERM);
+    waitpid(logind_pid_, nullptr, 0);
+  }
+  static bool Logind(const std::string& call) {
+    return Shell("dbus-send --bus=" + bus_ + " --print-reply --dest=org.freedesktop.login1 /org/freedesktop/login1 " +
+               call);
+  }
+  static bool SetSession(const std::string& id, const std::string& type, const std::string& state) {
+    return Logind("org.freedesktop.login1.Manager.SetSession string:" + id + " uint32:0 string:" + type +
+                  " string:user string:" + state + " uint32:" + std::to_string(getpid()));
+  }
+
+  void SetUp() override {
+    if (Env("QORVEL_BLACKBOX_USERNS") == "1") GTEST_SKIP() << "the guardian needs real root";
+    BlackBox::SetUp();
+    ASSERT_FALSE(bus_.empty()) << "no private bus";
+    WriteFile(kSettings, SettingsWith({}));
+  }
+  void TearDown() override {
+    Stop();
+    BlackBox::TearDown();
+  }
+  void Start() {
+    ASSERT_TRUE(SetSession(kSession, "x11", "active"));
+    log_ = Env("QORVEL_BLACKBOX_TMP") + "/guardian-" + std::to_string(++runs_) + ".log";
+    if ((guardian_ = fork()) == 0) {
+      freopen(log_.c_str(), "w", stderr);
+      execl(QORVEL_GUARDIAN, QORVEL_GUARDIAN, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  void Stop() {
+    if (guardian_ > 0 && kill(guardian_, SIGKILL) == 0) waitpid(guardian_, nullptr, 0);
+    guardian_ = 0;
+    for (const int pid : Guards(kSession)) kill(pid, SIGKILL);
+    Logind("org.freedesktop.login1.Manager.RemoveSession string:" + std::string(kSession));
+  }
+  std::string Log() const { return ReadFile(log_); }
+  bool Logged(const std::string& line) {
+    return WaitFor([&] { return Log().find(line) != std::string::npos; }, 60s);
+  }
+  // The session's one guard other than `old`, once its window shows.
+  int NewGuard(int old) {
+    int found = 0;
+    WaitFor([&] {
+      const auto guards = Guards(kSession);
+      found = guards.size() == 1 && guards[0] != old && x_.find(guards[0], kMainTitle) != 0 ? guards[0] : 0;
+      return found != 0;
+    }, 60s);
+    return found;
+  }
+  // 设置, the password, 结束Qorvel; the file's password changed meanwhile when asked.
+  void EndBySettings(int guard, bool change_password) {
+    Click(x_.find(guard, kMainTitle), 20, 8);
+    const Window prompt = WaitForGuardWindow(guard, kPromptTitle);
+    Activate(prompt);
+    Xdo({"type", "907"});
+    Xdo({"key", "Return"});
+    const Window settings = WaitForGuardWindow(guard, kSettingsTitle);
+    ASSERT_NE(settings, 0u) << "no settings window";
+    if (change_password) {
+      std::string text = SettingsWith({});
+      WriteFile(kSettings, text.replace(text.find("907"), 3, "555"));
+    }
+    Click(settings, 100, 8);
+  }
+  Window WaitForGuardWindow(int pid, const std::string& title) {
+    Window w = 0;
+    WaitFor([&] { return (w = x_.find(pid, title)) != 0; });
+    return w;
+  }
+
+  inline static std::string bus_;
+  inline static int bus_pid_ = 0, logind_pid_ = 0, runs_ = 0;
+  int guardian_ = 0;
+  std::string log_;
+};
+
+TEST_F(GuardianTest, BringsTheGuardBackHoweverItEnds) {
+  setenv("XDG_SESSION_ID", kSession, 1);  // as the start-up entry starts it
+  Guard own(display_);
+  unsetenv("XDG_SESSION_ID");
+  Start();
+  ASSERT_TRUE(Logged("watching guard " + std::to_string(own.pid()))) << Log();
+  EXPECT_EQ(Guards(kSession), std::vector<int>{own.pid()}) << "a second guard";
+  const struct {
+    const char* name;
+    std::function<void(int)> end;
+  } ways[] = {
+      {"SIGKILL", [](int pid) { kill(pid, SIGKILL); }},
+      {"SIGTERM", [](int pid) { kill(pid, SIGTERM); }},
+      {"SIGHUP", [](int pid) { kill(pid, SIGHUP); }},
+      {"SIGINT", [](int pid) { kill(pid, SIGINT); }},
+      {"SIGUSR1", [](int pid) { kill(pid, SIGUSR1); }},
+      {"its X connection cut", [&](int pid) { Xdo({"windowkill", std::to_string(x_.find(pid, kMainTitle))}); }},
+  };
+  int guard = own.pid();
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    way.end(guard);
+    const int next = NewGuard(guard);
+    ASSERT_NE(next, 0) << Log();
+    guard = next;
+  }
+  EXPECT_NE(Log().find("exit code 1"), std::string::npos) << "no guard ended with an exit code: " << Log();
+}
+
+// Ways the guard ends for good, and the one among them that is refused.
+TEST_F(GuardianTest, EndsForGoodOnlyByThePasswordOrTheSessionsEnd) {
+  enum Way { password, changed_password, logging_off, session_gone, shutdown };
+  const struct {
+    const char* name;
+    Way way;
+    const char* wait_for;  // what the guardian says before the guard is ended
+    bool back;
+  } rows[] = {
+      {"the parent's password", password, nullptr, false},
+      {"a password the file no longer holds", changed_password, nullptr, true},
+      {"logging off", logging_off, "session c1 of root: x11 user closing", false},
+      {"the session gone", session_gone, "session c1 gone", false},
+      {"the machine shutting down", shutdown, "the machine is shutting down", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Stop();
+    WriteFile(kSettings, SettingsWith({}));
+    Start();
+    const int guard = NewGuard(0);
+    ASSERT_NE(guard, 0) << Log();
+    if (row.way == password || row.way == changed_password) {
+      EndBySettings(guard, row.way == changed_password);
+    } else {
+      if (row.way == logging_off) SetSession(kSession, "x11", "closing");
+      if (row.way == session_gone) Logind("org.freedesktop.login1.Manager.RemoveSession string:c1");
+      if (row.way == shutdown) Logind("org.freedesktop.login1.Manager.ShutDown");
+      ASSERT_TRUE(Logged(row.wait_for)) << Log();
+      kill(guard, SIGKILL);
+    }
+    // Said once the core has acted on the end, a new start included.
+    ASSERT_TRUE(Logged("guard " + std::to_string(guard) + " of session c1 ")) << Log();
+    if (row.back) {
+      EXPECT_NE(NewGuard(guard), 0) << Log();
+    } else {
+      EXPECT_EQ(Count(Log(), "started a guard"), 1u) << Log();
+      EXPECT_EQ(Guards(kSession), std::vector<int>{});
+    }
+  }
+}
+
+TEST_F(GuardianTest, PutsADeletedSettingsFileBackByteForByte) {
+  // The password 家长 in code page 936, no final line end.
+  const std::string bytes = "[HOUR]\r\nhou3=3\r\n[mm]\r\nnober=\xbc\xd2\xb3\xa4\r\n[bb]\r\ntwo=1";
+  WriteFile(kSettings, bytes);
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return ReadFile("/var/lib/qorvel-guardian/mdb.ini") == bytes; })) << Log();
+  struct stat copy {};
+  ASSERT_EQ(stat("/var/lib/qorvel-guardian", &copy), 0);
+  EXPECT_EQ(copy.st_mode & 07777, 0700u);
+  for (int round = 0; round < 3; ++round) {
+    fs::remove(kSettings);
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(kSettings) == bytes; })) << ReadFile(kSettings);
+  }
+  // No window covers a Wayland session: said, and left alone.
+  SetSession("w1", "wayland", "active");
+  EXPECT_TRUE(Logged("session w1 of root cannot be covered (Wayland)")) << Log();
+  Logind("org.freedesktop.login1.Manager.RemoveSession string:w1");
+}
+
+// scripts/figures: a guard's end to its successor's window, each end a first
+// one (the guard ran long enough for no back-off).
+TEST_F(GuardianTest, DISABLED_RestartFigure) {
+  Start();
+  int guard = NewGuard(0);
+  ASSERT_NE(guard, 0) << Log();
+  std::vector<double> ms;
+  for (int i = 0; i < 10 && guard != 0; ++i) {
+    std::this_thread::sleep_for(10500ms);
+    const auto start = std::chrono::steady_clock::now();
+    kill(guard, SIGKILL);
+    for (int next = 0; next == 0 && std::chrono::steady_clock::now() - start < 60s;
+         std::this_thread::sleep_for(2ms)) {
+      for (const int pid : Guards(kSession))
+        if (pid != guard && x_.find(pid, kMainTitle) != 0) next = pid;
+      if (next != 0) ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      guard = next != 0 ? next : guard;
+    }
+  }
+  ASSERT_EQ(ms.size(), 10u);
+  std::sort(ms.begin(), ms.end());
+  std::printf("figures: a guard's end to the new guard's window, median of 10: %.0f ms (goal at most 1000 ms; from %.0f to %.0f)\n",
+              (ms[4] + ms[5]) / 2, ms.front(), ms.back());
+}
 }  // namespace
 }  // namespace qorvel::blackbox

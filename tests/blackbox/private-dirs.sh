@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command in a private mount namespace where /var/lib/qorvel (the
-# settings file's directory) and /etc/xdg/autostart (the start-up entry's)
-# are the command's own: fresh tmpfs by default, or the directories named by
+# settings file's directory), /etc/xdg/autostart (the start-up entry's) and
+# the guardian's /run/qorvel-guardian and /var/lib/qorvel-guardian are the
+# command's own: fresh tmpfs by default, or the directories named by
 # QORVEL_SETTINGS_DIR and QORVEL_AUTOSTART_DIR, bind-mounted. The machine's
 # real directories are never written. Root enters the namespace directly;
 # other users through a user namespace in which they are root.
@@ -37,7 +38,6 @@ make_room() {
 # settings folder, only root the autostart folder.
 private_dir() {
   local dir=$1 mode=$2 source=${3:-}
-  make_room "$dir"
   if [ -n "$source" ]; then
     mount --bind "$source" "$dir"
   else
@@ -45,6 +45,10 @@ private_dir() {
   fi
 }
 
+# Every room first: a later overlay of a parent would hide earlier mounts.
+for dir in /var/lib/qorvel /etc/xdg/autostart /run/qorvel-guardian /var/lib/qorvel-guardian; do make_room "$dir"; done
 private_dir /var/lib/qorvel 0777 "${QORVEL_SETTINGS_DIR:-}"
 private_dir /etc/xdg/autostart 0755 "${QORVEL_AUTOSTART_DIR:-}"
+private_dir /run/qorvel-guardian 0755
+private_dir /var/lib/qorvel-guardian 0700
 exec "$@"

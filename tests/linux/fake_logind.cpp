@@ -1,15 +1,50 @@
 // A stand-in for logind on a private bus: it owns org.freedesktop.login1,
 // answers what the guard asks, and appends every call it gets, with its
 // arguments, to a log file before it replies. It powers nothing off.
+// Its sessions are the test's: SetSession adds or changes one, RemoveSession
+// ends it, ShutDown announces a shutdown; each sends logind's own signal.
 //   fake_logind <bus address> <log file> <CanPowerOff answer | "deny">
 // "deny" refuses every call as logind refuses a user without the right.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusArgument>
 #include <QDBusContext>
+#include <QDBusMetaType>
+#include <QDBusVirtualObject>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <cstdio>
+
+constexpr auto kRoot = "/org/freedesktop/login1";
+
+// ListSessions' entries: id, uid, user, seat, object.
+struct Entry {
+  QString id, user;
+  uint uid = 0;
+  QDBusObjectPath path;
+};
+Q_DECLARE_METATYPE(Entry)
+QDBusArgument& operator<<(QDBusArgument& out, const Entry& e) {
+  out.beginStructure();
+  out << e.id << e.uid << e.user << QString("seat0") << e.path;
+  out.endStructure();
+  return out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& in, Entry&) { return in; }
+
+// Each session's object answers GetAll from its properties.
+class Sessions : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+    const auto it = map.find(m.path().section('/', -1));
+    if (it == map.end() || m.member() != "GetAll") return false;
+    bus.send(m.createReply(QVariant(*it)));
+    return true;
+  }
+  QMap<QString, QVariantMap> map;
+};
 
 class FakeManager : public QObject, protected QDBusContext {
   Q_OBJECT
@@ -17,6 +52,7 @@ class FakeManager : public QObject, protected QDBusContext {
 
  public:
   FakeManager(QString log, QString answer) : log_(std::move(log)), answer_(std::move(answer)) {}
+  Sessions sessions;
 
  public slots:
   QString CanPowerOff() {
@@ -32,7 +68,34 @@ class FakeManager : public QObject, protected QDBusContext {
     Denied();
   }
 
+  QList<Entry> ListSessions() {
+    QList<Entry> list;
+    for (auto it = sessions.map.begin(); it != sessions.map.end(); ++it)
+      list.append({it.key(), "root", it->value("Uid").toUInt(), Path(it.key())});
+    return list;
+  }
+  void SetSession(const QString& id, uint uid, const QString& type, const QString& klass, const QString& state,
+                  uint leader) {
+    const bool known = sessions.map.contains(id);
+    sessions.map[id] = {{"Uid", uid}, {"Type", type}, {"Class", klass}, {"State", state}, {"Leader", leader},
+                        {"Display", qEnvironmentVariable("DISPLAY")}};
+    if (known) Send(Path(id).path(), "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                    {"org.freedesktop.login1.Session", QVariantMap{}, QStringList{}});
+    else Send(kRoot, "org.freedesktop.login1.Manager", "SessionNew", {id, QVariant::fromValue(Path(id))});
+  }
+  void RemoveSession(const QString& id) {
+    sessions.map.remove(id);
+    Send(kRoot, "org.freedesktop.login1.Manager", "SessionRemoved", {id, QVariant::fromValue(Path(id))});
+  }
+  void ShutDown() { Send(kRoot, "org.freedesktop.login1.Manager", "PrepareForShutdown", {true}); }
+
  private:
+  static QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) + "/session/" + id); }
+  void Send(const QString& path, const QString& interface, const QString& name, const QVariantList& arguments) {
+    QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
+    signal.setArguments(arguments);
+    connection().send(signal);
+  }
   void Record(const QString& line) {
     QFile file(log_);
     if (file.open(QIODevice::Append)) file.write((line + "\n").toUtf8());
@@ -53,9 +116,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: fake_logind <bus address> <log file> <answer|deny>\n");
     return 2;
   }
+  qDBusRegisterMetaType<Entry>();
+  qDBusRegisterMetaType<QList<Entry>>();
   QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), "bus");
   FakeManager manager(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-  if (!bus.registerObject("/org/freedesktop/login1", &manager, QDBusConnection::ExportAllSlots) ||
+  if (!bus.registerObject(kRoot, &manager, QDBusConnection::ExportAllSlots) ||
+      !bus.registerVirtualObject(QString(kRoot) + "/session", &manager.sessions, QDBusConnection::SubPath) ||
       !bus.registerService("org.freedesktop.login1")) {
     std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message()));
     return 1;
