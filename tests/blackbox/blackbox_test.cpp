@@ -643,6 +643,14 @@ TEST_F(GuardianTest, PutsADeletedSettingsFileBackByteForByte) {
     fs::remove(kSettings);
     EXPECT_TRUE(WaitFor([&] { return ReadFile(kSettings) == bytes; })) << ReadFile(kSettings);
   }
+  // A link put in its place is never followed: what it points at is root's.
+  const std::string secret = Env("QORVEL_BLACKBOX_TMP") + "/secret";
+  WriteFile(secret, "root's");
+  fs::create_symlink(secret, std::string(kSettings) + ".link");
+  fs::rename(std::string(kSettings) + ".link", kSettings);
+  EXPECT_TRUE(Logged("the settings file is not a plain file")) << Log();
+  fs::remove(kSettings);
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(kSettings) == bytes; })) << ReadFile(kSettings);
   // No window covers a Wayland session: said, and left alone.
   SetSession("w1", "wayland", "active");
   EXPECT_TRUE(Logged("session w1 of root cannot be covered (Wayland)")) << Log();

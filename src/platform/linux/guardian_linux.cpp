@@ -389,7 +389,14 @@ void GuardianDaemon::note(std::string_view line) {
   std::fflush(stderr);
 }
 
-guardian::SettingsFile GuardianDaemon::read_settings() { return ReadPlainFile(paths_.settings); }
+guardian::SettingsFile GuardianDaemon::read_settings() {
+  auto file = ReadPlainFile(paths_.settings);
+  // Once per spell: a link or a folder there is neither copied nor replaced.
+  const bool odd = file.state == guardian::SettingsFile::State::unreadable;
+  if (odd && !odd_file_noted_) note("the settings file is not a plain file: neither copied nor replaced");
+  odd_file_noted_ = odd;
+  return file;
+}
 
 bool GuardianDaemon::restore_settings(std::string_view bytes) {
   // An unnamed file linked into place when whole: link never replaces a

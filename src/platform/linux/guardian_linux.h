@@ -110,6 +110,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   std::map<std::string, Watched> guards_;
   std::map<int, Client> clients_;
   std::uint64_t serial_ = 0;
+  bool odd_file_noted_ = false;
   QTimer tick_;
   std::optional<guardian::Guardian> core_;
 };
