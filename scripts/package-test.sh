@@ -21,7 +21,8 @@ for dep in qt6-qpa-plugins libqt6widgets6 libqt6dbus6; do
   fields Depends | grep -q "$dep" || fail "Depends lacks $dep: $(fields Depends)"
 done
 contents="$(dpkg-deb -c "$deb")"
-for path in ./usr/bin/qorvel ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg; do
+for path in ./usr/bin/qorvel ./usr/bin/qorvel-guardian ./usr/lib/systemd/system/qorvel-guardian.service \
+  ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg; do
   grep -q " $path\$" <<<"$contents" || fail "missing $path"
 done
 ! grep -q 'autostart' <<<"$contents" || fail "the package registers autostart itself"
@@ -39,7 +40,19 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
     rmdir "$layer"
   done
   [ ! -e /var/lib/qorvel ] || rm -rf /var/lib/qorvel
+  # No systemd runs here: enabled for the next boot, never started.
+  mount -t tmpfs tmpfs /run
+  export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
   dpkg -i "$1" >/dev/null || fail "dpkg -i failed"
+  [ -L /etc/systemd/system/multi-user.target.wants/qorvel-guardian.service ] || fail "the guardian is not enabled"
+  [ "$(stat -c %a.%U /var/lib/qorvel-guardian)" = 700.root ] || fail "/var/lib/qorvel-guardian is not root'"'"'s alone"
+  # Where systemd runs (a stand-in systemctl), installing again restarts it and removing stops and disables it.
+  mkdir -p /run/systemd/system /usr/local/sbin
+  printf "#!/bin/sh\necho \"\$*\" >>/run/systemd/calls\n" >/usr/local/sbin/systemctl
+  chmod +x /usr/local/sbin/systemctl
+  dpkg -i "$1" >/dev/null || fail "dpkg -i over itself failed"
+  [ "$(grep guardian /run/systemd/calls | tr "\n" ,)" = "stop qorvel-guardian.service,enable qorvel-guardian.service,restart qorvel-guardian.service," ] ||
+    fail "systemctl calls on installing: $(cat /run/systemd/calls)"
   [ -x /usr/bin/qorvel ] || fail "no /usr/bin/qorvel"
   [ "$(stat -c %a /var/lib/qorvel)" = 777 ] || fail "/var/lib/qorvel has mode $(stat -c %a /var/lib/qorvel)"
   [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "installing registered autostart"
@@ -48,11 +61,15 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
     "echo x > /var/lib/qorvel/mdb.ini.new && mv /var/lib/qorvel/mdb.ini.new /var/lib/qorvel/mdb.ini" ||
     fail "a user cannot write in /var/lib/qorvel"
   mkdir -p /etc/xdg/autostart && echo "[Desktop Entry]" > /etc/xdg/autostart/qorvel.desktop
+  : >/run/systemd/calls
   dpkg -r qorvel >/dev/null || fail "dpkg -r failed"
+  [ "$(tr "\n" , </run/systemd/calls)" = "stop qorvel-guardian.service,disable qorvel-guardian.service," ] ||
+    fail "systemctl calls on removing: $(cat /run/systemd/calls)"
   [ ! -e /usr/bin/qorvel ] || fail "removing left /usr/bin/qorvel"
   [ -f /var/lib/qorvel/mdb.ini ] || fail "removing deleted the settings"
   [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "removing left the start-up entry"
   dpkg -P qorvel >/dev/null || fail "dpkg -P failed"
   [ ! -e /var/lib/qorvel ] || fail "purging left /var/lib/qorvel"
+  [ ! -e /var/lib/qorvel-guardian ] || fail "purging left the guardian'"'"'s copy"
 ' package-test "$deb"
 echo "package-test: $(basename "$deb") ($(stat -c %s "$deb") bytes) installs, removes and purges as intended"
