@@ -56,4 +56,13 @@ export XDG_RUNTIME_DIR="$tmp/runtime" QORVEL_BLACKBOX_TMP="$tmp"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-system-bus"
 unset DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM
 locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$' && export LC_ALL=zh_CN.UTF-8
+# The guardian's tests: a private bus with a stand-in logind, which leads the
+# session it lists, so it is started with the environment a guard needs.
+logind="$(dirname "$1")/../linux/fake_logind"
+if [ -x "$logind" ] && { read -r bus && read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1); then
+  pids+=("$bus_pid")
+  "$logind" "$bus" "$tmp/logind-calls" yes &
+  pids+=($!)
+  export QORVEL_BLACKBOX_BUS="$bus"
+fi
 "$here/private-dirs.sh" "$@"

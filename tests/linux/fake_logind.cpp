@@ -1,7 +1,8 @@
 // A stand-in for logind on a private bus: it owns org.freedesktop.login1,
 // answers what the guard asks, and appends every call it gets, with its
 // arguments, to a log file before it replies. It powers nothing off.
-// Its sessions are the test's: SetSession adds or changes one, RemoveSession
+// Its sessions are the test's, root's, led by the stand-in itself (so their
+// environment is its own): SetSession adds or changes one, RemoveSession
 // ends it, ShutDown announces a shutdown; each sends logind's own signal.
 //   fake_logind <bus address> <log file> <CanPowerOff answer | "deny">
 // "deny" refuses every call as logind refuses a user without the right.
@@ -71,14 +72,13 @@ class FakeManager : public QObject, protected QDBusContext {
   QList<Entry> ListSessions() {
     QList<Entry> list;
     for (auto it = sessions.map.begin(); it != sessions.map.end(); ++it)
-      list.append({it.key(), "root", it->value("Uid").toUInt(), Path(it.key())});
+      list.append({it.key(), "root", 0, Path(it.key())});
     return list;
   }
-  void SetSession(const QString& id, uint uid, const QString& type, const QString& klass, const QString& state,
-                  uint leader) {
+  void SetSession(const QString& id, const QString& type, const QString& state) {
     const bool known = sessions.map.contains(id);
-    sessions.map[id] = {{"Uid", uid}, {"Type", type}, {"Class", klass}, {"State", state}, {"Leader", leader},
-                        {"Display", qEnvironmentVariable("DISPLAY")}};
+    sessions.map[id] = {{"Type", type}, {"Class", "user"}, {"State", state},
+                        {"Leader", static_cast<uint>(QCoreApplication::applicationPid())}};
     if (known) Send(Path(id).path(), "org.freedesktop.DBus.Properties", "PropertiesChanged",
                     {"org.freedesktop.login1.Session", QVariantMap{}, QStringList{}});
     else Send(kRoot, "org.freedesktop.login1.Manager", "SessionNew", {id, QVariant::fromValue(Path(id))});
