@@ -19,16 +19,16 @@
 
 constexpr auto kRoot = "/org/freedesktop/login1";
 
+QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) + "/session/" + id); }
+
 // ListSessions' entries: id, uid, user, seat, object.
 struct Entry {
-  QString id, user;
-  uint uid = 0;
-  QDBusObjectPath path;
+  QString id;
 };
 Q_DECLARE_METATYPE(Entry)
 QDBusArgument& operator<<(QDBusArgument& out, const Entry& e) {
   out.beginStructure();
-  out << e.id << e.uid << e.user << QString("seat0") << e.path;
+  out << e.id << 0u << QString("root") << QString("seat0") << Path(e.id);
   out.endStructure();
   return out;
 }
@@ -71,8 +71,7 @@ class FakeManager : public QObject, protected QDBusContext {
 
   QList<Entry> ListSessions() {
     QList<Entry> list;
-    for (auto it = sessions.map.begin(); it != sessions.map.end(); ++it)
-      list.append({it.key(), "root", 0, Path(it.key())});
+    for (const QString& id : sessions.map.keys()) list.append({id});
     return list;
   }
   void SetSession(const QString& id, const QString& type, const QString& state) {
@@ -90,7 +89,6 @@ class FakeManager : public QObject, protected QDBusContext {
   void ShutDown() { Send(kRoot, "org.freedesktop.login1.Manager", "PrepareForShutdown", {true}); }
 
  private:
-  static QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) + "/session/" + id); }
   void Send(const QString& path, const QString& interface, const QString& name, const QVariantList& arguments) {
     QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
     signal.setArguments(arguments);
