@@ -24,11 +24,12 @@ QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) 
 // ListSessions' entries: id, uid, user, seat, object.
 struct Entry {
   QString id;
+  QDBusObjectPath path;  // empty while Qt works out the type's signature
 };
 Q_DECLARE_METATYPE(Entry)
 QDBusArgument& operator<<(QDBusArgument& out, const Entry& e) {
   out.beginStructure();
-  out << e.id << 0u << QString("root") << QString("seat0") << Path(e.id);
+  out << e.id << 0u << QString("root") << QString("seat0") << e.path;
   out.endStructure();
   return out;
 }
@@ -71,7 +72,7 @@ class FakeManager : public QObject, protected QDBusContext {
 
   QList<Entry> ListSessions() {
     QList<Entry> list;
-    for (const QString& id : sessions.map.keys()) list.append({id});
+    for (const QString& id : sessions.map.keys()) list.append({id, Path(id)});
     return list;
   }
   void SetSession(const QString& id, const QString& type, const QString& state) {
