@@ -174,7 +174,7 @@ TEST_F(Form1WindowTest, ButtonsReachTheirHandlers) {
 TEST_F(Form1WindowTest, LockButtonStartsRunDll32WithANormalWindow) {
   platform::win32::Win32Shell shell;
   platform::Services real{fx.profile, fx.clock, fx.process, fx.files, fx.privilege,
-                          fx.power,   shell,    fx.registry, fx.system};
+                          fx.power,   shell,    fx.registry, fx.system, fx.system};
   Form1Window with_shell{real};
   const std::wstring marker = L"qorvel-rundll32.txt";  // in the folder the stand-in inherits
   DeleteFileW(marker.c_str());

@@ -221,7 +221,7 @@ TEST(HostileFile, TheSettingsWindowShowsWhatCanBeRead) {
     w32::Win32ProfileFile windows;
     w32::Win32Dialogs dialogs{fx.process};
     platform::Services services{windows, fx.clock, fx.process,  fx.files, fx.privilege,
-                                fx.power, fx.shell, fx.registry, dialogs};
+                                fx.power, fx.shell, fx.registry, dialogs, fx.system};
     test::FakeForm1View view{fx.log};
     guard::Form1 form1{services, view};
     const HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,

@@ -131,7 +131,7 @@ struct Rig {
   platform::ProfileFile& profile;
   w32::Win32Dialogs dialogs{fx.process};
   platform::Services services{profile,  fx.clock, fx.process,  fx.files, fx.privilege,
-                              fx.power, fx.shell, fx.registry, dialogs};
+                              fx.power, fx.shell, fx.registry, dialogs, fx.system};
   test::FakeForm1View main{fx.log};
   guard::Form1 form1{services, main};
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
