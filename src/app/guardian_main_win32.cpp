@@ -117,9 +117,10 @@ int Install() {
   SC_ACTION restart[3] = {{SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 5000}};
   SERVICE_FAILURE_ACTIONSW actions{24 * 3600, nullptr, nullptr, 3, restart};
   SERVICE_FAILURE_ACTIONS_FLAG on_error{TRUE};
-  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions) ||
-      !ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &on_error))
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions))
     std::fprintf(stderr, "qorvel-guardian: no restart after a failure (error %lu)\n", GetLastError());
+  // Also after a stop with an error code; Wine does not know this one.
+  ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &on_error);
   if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
     // Installed all the same: an automatic service starts with Windows.
     std::fprintf(stderr, "qorvel-guardian: installed, starts with Windows (StartServiceW: error %lu)\n",

@@ -119,15 +119,16 @@ HWND WindowOf(DWORD pid, const wchar_t* window_class) {
   return wanted.found;
 }
 
-// A running qorvel.exe other than `not_pid` that shows its main window.
-DWORD Guard(DWORD not_pid = 0) {
+// A running qorvel.exe other than `not_pid`, showing its main window if
+// `shown`.
+DWORD Guard(DWORD not_pid = 0, bool shown = true) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   DWORD found = 0;
   for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0; more = Process32NextW(snapshot, &entry))
     if (lstrcmpiW(entry.szExeFile, L"qorvel.exe") == 0 && entry.th32ProcessID != not_pid &&
-        WindowOf(entry.th32ProcessID, L"QorvelForm1") != nullptr)
+        (!shown || WindowOf(entry.th32ProcessID, L"QorvelForm1") != nullptr))
       found = entry.th32ProcessID;
   CloseHandle(snapshot);
   return found;
@@ -138,7 +139,7 @@ constexpr DWORD kLimitMs = 60000;
 int End(int count, wchar_t** codes) {
   for (int i = 0; i < count; ++i) {
     DWORD pid = 0;
-    if (!WaitFor([&] { return (pid = Guard()) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
+    if (!WaitFor([&] { return (pid = Guard(0, false)) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
     const UINT code = static_cast<UINT>(_wtoi(codes[i]));
     const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     DWORD exit_code = 0;
