@@ -180,6 +180,8 @@ wait_for new_running && pass "the new qorvel.exe runs, the old one ended" ||
 reg_has "$run_key" qorvel && pass "Run value kept by the update" || fail "Run value lost by the update"
 cmp -s "$guardian" "$installed/qorvel-guardian.exe" && grep -q "the guardian stops" "$log" &&
   pass "the running guardian stopped and was replaced" || fail "the guardian was not replaced"
+wait_for 'grep -q "watching the running guard" "$log"' 60 && pass "the updated guardian watches the restarted guard" ||
+  fail "the updated guardian did not take the running guard"
 out=$(probe end 1) && pass "the updated guardian brings the guard back: $out" || fail "after the update: $out"
 
 # --- The parent's end button ----------------------------------------------------
