@@ -4,15 +4,11 @@
 //                               the number of icons (ExtractIconExW)
 //   install_probe link FILE     a shortcut's target and icon (IShellLinkW)
 // and acts on the installed guard as a child or a parent would:
-//   install_probe guard [MS]    waits for a guard's window, prints its pid
-//   install_probe ask LINE      sends LINE and a newline to the guardian's
-//                               pipe as the guard would, prints the answer
-//   install_probe end CODE...   ends the guard with each exit code in turn and
-//                               prints how long until a new guard's window
-//   install_probe quit PASSWORD the parent's road: "设置", the password,
-//                               "结束Qorvel"; waits for the guard to end
-//   install_probe desktop       runs until killed: Wine stops its services
-//                               when no program runs, a desktop would not
+//   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
+//   end CODE...     ends the guard with each code, prints how soon it is back
+//   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
+//   desktop         runs until killed, as a desktop (Wine stops its services
+//                   when no program runs)
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -98,29 +94,17 @@ bool WaitFor(Ready ready, DWORD ms) {
   return ready();
 }
 
+// The callers poll, so a window a topmost move hides from one walk is found by the next.
 HWND WindowOf(DWORD pid, const wchar_t* window_class) {
-  struct Wanted {
-    DWORD pid;
-    const wchar_t* window_class;
-    HWND found;
-  } wanted{pid, window_class, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM param) -> BOOL {
-        auto& want = *reinterpret_cast<Wanted*>(param);
-        wchar_t name[64] = {};
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        GetClassNameW(w, name, 64);
-        if (owner != want.pid || !IsWindowVisible(w) || lstrcmpW(name, want.window_class) != 0) return TRUE;
-        want.found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&wanted));
-  return wanted.found;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, window_class, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
 }
 
-// A running qorvel.exe other than `not_pid`, showing its main window if
-// `shown`.
+// A running qorvel.exe other than `not_pid`, showing its main window if `shown`.
 DWORD Guard(DWORD not_pid = 0, bool shown = true) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W entry{};

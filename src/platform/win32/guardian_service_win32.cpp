@@ -36,6 +36,7 @@ constexpr wchar_t kPipeAccess[] = L"D:P(A;;FA;;;SY)(A;;FRFW;;;AU)";
 // hostile one cannot keep the parent's request out.
 constexpr ULONGLONG kClientLimitMs = 5000;
 constexpr DWORD kMaxSettingsBytes = 1 << 20;
+constexpr LONGLONG kMaxLogBytes = 1 << 20;
 
 class Handle {
  public:
@@ -138,12 +139,8 @@ class Win32GuardianPorts final : public guardian::Ports {
       SetFileSecurityW(folder_.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                        admins.get()->lpSecurityDescriptor);
     }
-    const std::wstring log = folder_ + L"\\guardian.log";
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const bool big = GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data) &&
-                     (data.nFileSizeHigh != 0 || data.nFileSizeLow > kMaxSettingsBytes);
-    log_ = Handle(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              big ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    log_ = Handle(CreateFileW((folder_ + L"\\guardian.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
 
   // The signed-in sessions. A failed listing keeps the last one, so a
@@ -247,6 +244,12 @@ class Win32GuardianPorts final : public guardian::Ports {
     const int n = wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                             t.wSecond);
     const std::string text = std::string(stamp, n) + std::string(line) + "\r\n";
+    // A start failing every 2 s for days must not fill the disk: past its
+    // limit the log starts over.
+    LARGE_INTEGER size{};
+    const bool full = GetFileSizeEx(log_.get(), &size) && size.QuadPart > kMaxLogBytes;
+    SetFilePointerEx(log_.get(), LARGE_INTEGER{}, nullptr, full ? FILE_BEGIN : FILE_END);
+    if (full) SetEndOfFile(log_.get());
     DWORD written = 0;
     WriteFile(log_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
@@ -390,11 +393,9 @@ std::wstring GuardianDataFolder() {
 DWORD RunGuardian(GuardianSignals& signals) {
   Win32GuardianPorts ports;
   PipeServer pipe;
-  if (!pipe.ok()) {
-    const DWORD error = GetLastError();
-    ports.NoteError("CreateNamedPipeW");
-    return error;
-  }
+  // Taken by someone else: guard on without it; the end button then only
+  // brings the guard back, and the parent uninstalls instead.
+  if (!pipe.ok()) ports.NoteError("creating the pipe");
   guardian::Guardian guardian(ports);
   const auto list_sessions = [&] {
     std::set<DWORD> logging_off;

@@ -22,8 +22,8 @@ struct GuardianSignals {
   std::set<DWORD> logging_off;  // session numbers seen logging off
 };
 
-// Runs until stop or shutdown is signalled. 0, or a Win32 error when the
-// guardian could not run at all (the pipe is taken, say).
+// Runs until stop or shutdown is signalled. 0, or the Win32 error that
+// stopped it: the service manager then restarts it.
 DWORD RunGuardian(GuardianSignals& signals);
 
 // The folder of the settings file's copy, %ProgramData%\Qorvel.
