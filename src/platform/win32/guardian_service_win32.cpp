@@ -294,8 +294,7 @@ class PipeServer {
  public:
   PipeServer() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     Security access(kPipeAccess);
-    // FIRST_PIPE_INSTANCE: if someone else made the pipe first, we refuse to
-    // run rather than let it hear the parent's password.
+    // FIRST_PIPE_INSTANCE: a pipe someone else made first is never joined.
     pipe_ = Handle(CreateNamedPipeW(kGuardianPipe,
                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
@@ -425,7 +424,11 @@ DWORD RunGuardian(GuardianSignals& signals) {
     const DWORD timeout =
         std::min(pipe.MsLeft(), static_cast<DWORD>(std::clamp<long long>(until_tick.count(), 0, 60'000)));
     const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
-    if (woke == WAIT_FAILED) return ports.NoteError("WaitForMultipleObjects"), GetLastError();
+    if (woke == WAIT_FAILED) {
+      const DWORD error = GetLastError();
+      ports.NoteError("WaitForMultipleObjects");
+      return error;
+    }
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 1) {
       guardian.ShuttingDown();
