@@ -35,7 +35,7 @@ class MidnightClock final : public platform::Clock {
 };
 
 struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Privilege, platform::Power,
-                      platform::Shell, platform::Registry, platform::Dialogs {
+                      platform::Shell, platform::Registry, platform::Dialogs, platform::GuardianLink {
   bool previous_instance() const override { return false; }
   std::string exe_directory() const override { return {}; }
   std::string exe_name() const override { return {}; }
@@ -46,6 +46,7 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
   int message_box(std::string_view, unsigned) override { return 1; }
   std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
+  bool announce_quit(std::string_view) override { return false; }
 };
 
 class RecordingView final : public guard::Form1View, platform::Window, platform::Timer {
@@ -76,7 +77,7 @@ void BM_CheckHourTick(benchmark::State& state) {
   ScratchProfile profile;
   MidnightClock clock;
   Unused unused;
-  platform::Services services{profile, clock, unused, unused, unused, unused, unused, unused, unused};
+  platform::Services services{profile, clock, unused, unused, unused, unused, unused, unused, unused, unused};
   RecordingView view;
   guard::Form1 form(services, view);
   for (auto _ : state) {
