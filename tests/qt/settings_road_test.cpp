@@ -99,7 +99,7 @@ class SettingsRoad : public ::testing::Test {
   test::FakeServices fx;
   platform::qt::QtDialogs dialogs{fx.system};
   platform::Services services{fx.profile, fx.clock, fx.process, fx.files, fx.privilege,
-                              fx.power,   fx.shell, fx.registry, dialogs};
+                              fx.power,   fx.shell, fx.registry, dialogs, fx.system};
   Form1Widget main{services};
   platform::qt::QtForm2Host host{services, main.form(), &main};
   settings::PasswordGate gate{services, main.form(), host};
