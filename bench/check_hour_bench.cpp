@@ -46,7 +46,7 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
   int message_box(std::string_view, unsigned) override { return 1; }
   std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
-  bool announce_quit(std::string_view) override { return true; }
+  bool announce_quit(std::string_view) override { return false; }
 };
 
 class RecordingView final : public guard::Form1View, platform::Window, platform::Timer {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the release build and its installer under Wine, in a fresh prefix of
-# its own: size and imports of qorvel.exe, then install, start, install over
-# the running program, uninstall. Expects build/windows-release (the
+# its own: size and imports of qorvel.exe and qorvel-guardian.exe, then
+# install, the guardian bringing the guard back, install over the running
+# program, the parent's end button, uninstall. Expects build/windows-release (the
 # installer) and build/windows (tests/win32/install_probe.exe) to be built;
 # scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
 set -euo pipefail
@@ -12,26 +13,30 @@ root="$PWD"
 version=$(sed -n 's/^project(Qorvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 release="$root/build/windows-release"
 exe="$release/src/app/qorvel.exe"
+guardian="$release/src/app/qorvel-guardian.exe"
 installer="$release/Qorvel-$version-setup.exe"
 probe="$root/build/windows/tests/win32/install_probe.exe"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-# --- The release executable --------------------------------------------------
-size=$(stat -c %s "$exe")
-echo "qorvel.exe (release): $size bytes ($(( (size + 1023) / 1024 )) KB; goal at most 400 KB)"
-[ "$size" -le $((400 * 1024)) ] && pass "size" || fail "qorvel.exe is $size bytes, above 400 KB"
-
+# --- The release executables --------------------------------------------------
 # Only DLLs every Windows has; a MinGW runtime DLL here means a broken static link.
-# imm32.dll: the password prompt keeps the input method on.
+# imm32.dll: the password prompt keeps the input method on; wtsapi32.dll and
+# userenv.dll: the guardian starts the guard in the user's session.
 allowed="advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll uxtheme.dll
-  shell32.dll ole32.dll version.dll imm32.dll"
-for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
-  case " $(echo $allowed) " in
-    *" $dll "*) pass "imports $dll" ;;
-    *) fail "qorvel.exe imports $dll, which is not a system DLL" ;;
-  esac
+  shell32.dll ole32.dll version.dll imm32.dll wtsapi32.dll userenv.dll"
+for file in "$exe" "$guardian"; do
+  name=$(basename "$file")
+  size=$(stat -c %s "$file")
+  echo "$name (release): $size bytes ($(( (size + 1023) / 1024 )) KB; goal at most 400 KB)"
+  [ "$size" -le $((400 * 1024)) ] && pass "$name size" || fail "$name is $size bytes, above 400 KB"
+  for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
+    case " $(echo $allowed) " in
+      *" $dll "*) pass "$name imports $dll" ;;
+      *) fail "$name imports $dll, which is not a system DLL" ;;
+    esac
+  done
 done
 
 grep -qF "Qorvel-$version-setup.exe" README.md && pass "README names Qorvel-$version-setup.exe" ||
@@ -81,12 +86,31 @@ qorvel_pids() {
 }
 reg_has() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
 probe() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+service_key='HKLM\System\CurrentControlSet\Services\QorvelGuardian'
+log="$c/ProgramData/Qorvel/guardian.log"
+# Wine stops its services when no program runs; a signed-in desktop has some.
+desktop() { wine "$probe" desktop >/dev/null 2>&1 & }
+guardian_pids() {
+  local p
+  for p in /proc/[0-9]*; do
+    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi 'qorvel-guardian\.exe' || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
+  done
+}
 
 # --- Silent install -------------------------------------------------------------
+desktop
 timeout 300 wine "$installer" /S && pass "silent install exits 0" || fail "silent install failed"
 [ -f "$installed/qorvel.exe" ] && cmp -s "$exe" "$installed/qorvel.exe" && pass "qorvel.exe installed" ||
   fail "qorvel.exe missing or different in Program Files\\Qorvel"
 [ -f "$installed/uninstall.exe" ] && pass "uninstaller installed" || fail "uninstall.exe missing"
+cmp -s "$guardian" "$installed/qorvel-guardian.exe" && pass "qorvel-guardian.exe installed" ||
+  fail "qorvel-guardian.exe missing or different"
+service=$(wine reg query "$service_key" 2>/dev/null | tr -d '\r')
+for line in 'ImagePath    REG_SZ    "C:\Program Files\Qorvel\qorvel-guardian.exe"' 'Start    REG_DWORD    0x2' \
+  'ObjectName    REG_SZ    LocalSystem'; do
+  grep -qF "$line" <<<"$service" && pass "service: $line" || fail "service lacks '$line': $service"
+done
 [ -f "$link" ] && pass "Start-menu shortcut" || fail "no Start-menu shortcut"
 
 expected_version="$version.0"
@@ -111,12 +135,32 @@ grep -qixF 'icon=C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "sho
 [ "$(wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -c "$version")" -ge 1 ] &&
   pass "Add/Remove Programs entry" || fail "no uninstall entry with version $version"
 
-# --- First start: the settings file appears ------------------------------------
-rm -f "$c/mdb.ini"
-(cd "$installed" && wine "C:\\Program Files\\Qorvel\\qorvel.exe" >/dev/null 2>&1 &)
-wait_for '[ -n "$(qorvel_pids)" ]' && pass "installed qorvel.exe runs" || fail "qorvel.exe did not start"
+# --- The guardian starts the guard and brings it back ----------------------------
+started() { grep -q "started a guard" "$log" 2>/dev/null && [ -n "$(qorvel_pids)" ]; }
+if wait_for started 60; then
+  pass "the guardian, started by the installer, started the guard"
+else
+  # Wine does not always start a service created a moment before; its next
+  # start starts automatic services, as a reboot would.
+  echo "the guardian did not start at once; restarting Wine as a reboot would"
+  wineserver -k && wineserver -w
+  desktop
+  wait_for started 60 && pass "after the restart the guardian started the guard" || fail "no guard started"
+fi
 wait_for 'grep -q "two=0" "$c/mdb.ini" 2>/dev/null' && pass "first-run file written" ||
   fail "C:\\mdb.ini did not appear"
+# That start waits on the start-up question; the next ones show their window.
+sed -i 's/two=0/two=1/' "$c/mdb.ini"
+for codes in "1 0 259" "1 1 1 1 1"; do
+  out=$(probe end $codes) && pass "ended with exit codes $codes, back each time: $(echo $out)" ||
+    fail "ended with exit codes $codes: $(echo $out)"
+done
+copy="$c/ProgramData/Qorvel/mdb.ini"
+wait_for 'cmp -s "$c/mdb.ini" "$copy"' && pass "the guardian keeps a copy of C:\\mdb.ini" || fail "no copy"
+cp "$c/mdb.ini" "$WINEPREFIX/mdb.ini.before"
+rm "$c/mdb.ini"
+wait_for 'cmp -s "$c/mdb.ini" "$WINEPREFIX/mdb.ini.before"' 30 && grep -q "put the deleted" "$log" &&
+  pass "a deleted C:\\mdb.ini is put back byte for byte" || fail "C:\\mdb.ini did not come back"
 old_pids=$(qorvel_pids)
 
 # --- Install again over the running program -----------------------------------
@@ -134,6 +178,20 @@ new_running() {
 wait_for new_running && pass "the new qorvel.exe runs, the old one ended" ||
   fail "after the update: running '$(qorvel_pids)', before '$old_pids'"
 reg_has "$run_key" qorvel && pass "Run value kept by the update" || fail "Run value lost by the update"
+cmp -s "$guardian" "$installed/qorvel-guardian.exe" && grep -q "the guardian stops" "$log" &&
+  pass "the running guardian stopped and was replaced" || fail "the guardian was not replaced"
+wait_for 'grep -q "watching the running guard" "$log"' 60 && pass "the updated guardian watches the restarted guard" ||
+  fail "the updated guardian did not take the running guard"
+out=$(probe end 1) && pass "the updated guardian brings the guard back: $out" || fail "after the update: $out"
+
+# --- The parent's end button ----------------------------------------------------
+[ "$(probe ask 'quit 1234')" = no ] && pass "a wrong password over the pipe is refused" || fail "a wrong password"
+out=$(probe quit 907) && pass "\"设置\", 907, \"结束Qorvel\": $out" || fail "the end button: $out"
+# An absence needs a window: 6 s is six times the longest back-off.
+! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && grep -q "the parent ended" "$log" &&
+  pass "the guard ended by the parent stays ended" || fail "the guard came back after the end button"
+(cd "$installed" && wine "C:\\Program Files\\Qorvel\\qorvel.exe" >/dev/null 2>&1 &)
+wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start before the uninstall"
 
 # --- Silent uninstall ------------------------------------------------------------
 # The uninstaller copies itself to a temporary folder and returns at once.
@@ -145,6 +203,10 @@ wait_for '! reg_has "$run_key" qorvel' && pass "Run value removed" || fail "Run 
 wait_for '! wine reg query "$uninstall_key" >/dev/null 2>&1' && pass "uninstall entry removed" ||
   fail "uninstall entry left"
 [ -f "$c/mdb.ini" ] && pass "C:\\mdb.ini kept" || fail "C:\\mdb.ini was removed"
+wait_for '! wine reg query "$service_key" >/dev/null 2>&1 && [ -z "$(guardian_pids)" ]' &&
+  [ ! -e "$c/ProgramData/Qorvel" ] && pass "service and its copy removed" || fail "the guardian is left"
+! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && pass "no guard comes back" ||
+  fail "a guard came back after the uninstall"
 
 if [ "$failures" -gt 0 ]; then
   echo "installer test: $failures failure(s)" >&2

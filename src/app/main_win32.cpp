@@ -8,6 +8,7 @@
 #include "platform/win32/dialogs_win32.h"
 #include "platform/win32/form1_window.h"
 #include "platform/win32/form2_window.h"
+#include "platform/win32/guardian_link_win32.h"
 #include "platform/win32/profile_file_win32.h"
 #include "platform/win32/system_win32.h"
 #include "platform/win32/virtual_desktops_win32.h"
@@ -29,9 +30,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   w32::Win32Shell shell;
   w32::Win32Registry registry;
   w32::Win32Dialogs dialogs(process);
-  struct : qorvel::platform::GuardianLink {
-    bool announce_quit(std::string_view) override { return false; }
-  } guardian;  // placeholder: the guardian's client comes next
+  w32::Win32GuardianLink guardian;
   qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
                                       power,   shell,  registry, dialogs, guardian};
 

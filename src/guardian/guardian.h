@@ -18,9 +18,10 @@ using Duration = std::chrono::milliseconds;
 // A session not covered by a guard for this long after it became active gets
 // one: the start-up entry normally starts it first.
 inline constexpr Duration kLogonGrace{10'000};
-// Back-off between starts of a guard that keeps ending, and its cap.
+// Back-off between starts of a guard that keeps ending, and its cap: with the
+// guard's own start-up, its window is back within 2 s even in a kill loop.
 inline constexpr Duration kFirstBackoff{250};
-inline constexpr Duration kMaxBackoff{2'000};
+inline constexpr Duration kMaxBackoff{1'000};
 // A guard that ran this long ended by itself, not in a loop: back-off resets.
 inline constexpr Duration kSteadyRun{10'000};
 // How often the settings file is looked at when nothing else wakes us.

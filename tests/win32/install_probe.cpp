@@ -3,15 +3,24 @@
 //   install_probe version FILE  the version resource (GetFileVersionInfoW) and
 //                               the number of icons (ExtractIconExW)
 //   install_probe link FILE     a shortcut's target and icon (IShellLinkW)
+// and acts on the installed guard as a child or a parent would:
+//   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
+//   end CODE...     ends the guard with each code, prints how soon it is back
+//   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
+//   desktop         runs until killed, as a desktop (Wine stops its services
+//                   when no program runs)
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
 
 namespace {
@@ -77,17 +86,115 @@ int Link(const wchar_t* file) {
   return result;
 }
 
+// Polls until ready() or the time is up; a busy machine only makes it wait.
+template <typename Ready>
+bool WaitFor(Ready ready, DWORD ms) {
+  for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(20))
+    if (ready()) return true;
+  return ready();
+}
+
+// The callers poll, so a window a topmost move hides from one walk is found by the next.
+HWND WindowOf(DWORD pid, const wchar_t* window_class) {
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, window_class, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+// A running qorvel.exe other than `not_pid`, showing its main window if `shown`.
+DWORD Guard(DWORD not_pid = 0, bool shown = true) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  DWORD found = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0; more = Process32NextW(snapshot, &entry))
+    if (lstrcmpiW(entry.szExeFile, L"qorvel.exe") == 0 && entry.th32ProcessID != not_pid &&
+        (!shown || WindowOf(entry.th32ProcessID, L"QorvelForm1") != nullptr))
+      found = entry.th32ProcessID;
+  CloseHandle(snapshot);
+  return found;
+}
+
+constexpr DWORD kLimitMs = 60000;
+
+int End(int count, wchar_t** codes) {
+  for (int i = 0; i < count; ++i) {
+    DWORD pid = 0;
+    if (!WaitFor([&] { return (pid = Guard(0, false)) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
+    const UINT code = static_cast<UINT>(_wtoi(codes[i]));
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    DWORD exit_code = 0;
+    if (process == nullptr || !TerminateProcess(process, code) || WaitForSingleObject(process, kLimitMs) != 0 ||
+        !GetExitCodeProcess(process, &exit_code) || exit_code != code)
+      return std::printf("could not end %lu with %u\n", pid, code), 1;
+    CloseHandle(process);
+    const ULONGLONG ended = GetTickCount64();
+    if (!WaitFor([&] { return Guard(pid) != 0; }, kLimitMs)) return std::printf("code %u: not back\n", code), 1;
+    std::printf("code %u: back_ms=%llu\n", code, GetTickCount64() - ended);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+// Posted, not sent: each click opens a modal window in the guard.
+void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+int Quit(const wchar_t* password) {
+  DWORD pid = 0;
+  if (!WaitFor([&] { return (pid = Guard()) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  Click(GetDlgItem(WindowOf(pid, L"QorvelForm1"), 102));  // "设置"
+  HWND prompt = nullptr;
+  if (!WaitFor([&] { return (prompt = WindowOf(pid, L"#32770")) != nullptr; }, kLimitMs))
+    return std::printf("no password prompt\n"), 1;
+  const HWND edit = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
+  for (const wchar_t* c = password; *c != L'\0'; ++c) PostMessageW(edit, WM_CHAR, *c, 1);
+  Click(GetDlgItem(prompt, IDOK));
+  HWND settings = nullptr;
+  if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; },
+               kLimitMs))
+    return std::printf("no settings window\n"), 1;
+  Click(GetDlgItem(settings, qorvel::platform::win32::kForm2Command4));  // "结束Qorvel"
+  if (WaitForSingleObject(process, kLimitMs) != WAIT_OBJECT_0) return std::printf("the guard did not end\n"), 1;
+  std::printf("ended %lu\n", pid);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr || argc != 3) {
-    std::fprintf(stderr, "usage: install_probe version|link FILE\n");
+  if (argv == nullptr || argc < 2) {
+    std::fprintf(stderr, "usage: install_probe version|link FILE, guard, end CODE..., quit PASSWORD, desktop\n");
     return 2;
   }
   const std::wstring what = argv[1];
-  const int result = what == L"version" ? Version(argv[2]) : what == L"link" ? Link(argv[2]) : 2;
+  if (what == L"desktop") Sleep(INFINITE);
+  DWORD pid = 0;
+  if (what == L"guard") {
+    const DWORD limit = argc == 3 ? static_cast<DWORD>(_wtoi(argv[2])) : kLimitMs;
+    return WaitFor([&] { return (pid = Guard()) != 0; }, limit) ? std::printf("pid=%lu\n", pid), 0 : 1;
+  }
+  if (what == L"end") return End(argc - 2, argv + 2);
+  if (what == L"ask" && argc == 3) {
+    const std::string line = Narrow(argv[2]) + "\n";
+    char reply[16] = {};
+    DWORD got = 0;
+    if (!CallNamedPipeW(L"\\\\.\\pipe\\qorvel-guardian", const_cast<char*>(line.data()),
+                        static_cast<DWORD>(line.size()), reply, sizeof reply, &got, 5000))
+      return std::printf("no pipe\n"), 1;
+    std::printf("%.*s", static_cast<int>(got), reply);
+    return 0;
+  }
+  if (argc != 3) return 2;
+  const int result = what == L"version" ? Version(argv[2])
+                     : what == L"link"  ? Link(argv[2])
+                     : what == L"quit"  ? Quit(argv[2])
+                                        : 2;
   LocalFree(argv);
   return result;
 }
