@@ -94,6 +94,15 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
       {"CR-only line ends", "[s]\rk=1\rj=2\r[t]\rn=9", "s", 100, "k=1\0j=2\0\0"s, 8},
       {"a UTF-8 byte-order mark before the first header", "\xef\xbb\xbf[s]\r\nk=1\r\n", "s", 100, "k=1\0\0"s, 4},
       {"UTF-16 text has no sections", "\xff\xfe[\0s\0]\0\r\0\n\0k\0=\0\x31\0"s, "s", 100, "\0\0"s, 0},
+      // A NUL ends a name or a value, never a line, as Wine reads them.
+      {"NULs inside lines", "[s]\r\nk=1\0x\r\nk\0x=2\r\n\0k=3\r\nx\0;\r\n=\0\r\n"s, "s", 100,
+       "k=1\0k=2\0=3\0x\0=\0\0"s, 15},
+      {"lines of NULs first, between and last", "[s]\r\n\0\r\nk=1\r\n\0\0\r\nj=2\r\n \0 \r\n[t]\r\nn=9\r\n"s, "s",
+       100, "k=1\0j=2\0\0"s, 8},
+      {"a NUL before a header makes a plain line", "[s]\r\nk=1\r\n\0[t]\r\nn=9\r\n"s, "s", 100,
+       "k=1\0n=9\0\0"s, 8},
+      {"a NUL last in the file", "[s]\r\nk=1\r\n\0"s, "s", 100, "k=1\0\0"s, 4},
+      {"a NUL in the header ends its name", "[s\0x]\r\nk=1\0"s, "s", 100, "k=1\0\0"s, 4},
   };
   for (const auto& c : cases) {
     const auto read = ini::get_section(c.file, c.section, c.size);
