@@ -91,23 +91,18 @@ std::optional<std::string_view> HeaderName(std::string_view text) {
 }
 
 bool IsBlank(std::string_view text) { return Trim(text).empty(); }
-bool IsComment(std::string_view text) {
-  const auto t = Trim(text);
-  return !t.empty() && t.front() == ';';
-}
 
 // The key of an entry line: the text before its first "=", or the whole line
 // when it has none. ("=" is below 0x40 and never the second byte of a
 // double-byte character.)
 std::string_view KeyOf(std::string_view text) { return UpToNul(Trim(text.substr(0, text.find('=')))); }
 
-// Appends an entry line as the reader returns it, followed by a NUL; nothing
-// for a comment or for a line that holds no name. A NUL cuts the name before
-// "=" and the value after it: "k\0x=1" and "k=1\0x" both read as "k=1".
-void AppendEntry(std::string& out, std::string_view text) {
-  if (IsComment(text)) return;
-  if (text.find('\0') == std::string_view::npos) {
-    if (IsBlank(text)) return;
+// Appends an entry line (neither blank nor a comment) as the reader returns
+// it, followed by a NUL; nothing for a line that holds no name. A NUL cuts
+// the name before "=" and the value after it: "k\0x=1" and "k=1\0x" both
+// read as "k=1".
+void AppendEntry(std::string& out, std::string_view text, bool may_hold_nuls) {
+  if (!may_hold_nuls || text.find('\0') == std::string_view::npos) {
     out += text;
   } else if (const auto eq = text.find('='); eq == std::string_view::npos) {
     const auto name = UpToNul(text);
@@ -168,19 +163,26 @@ SectionRead get_section(std::string_view file_bytes, std::string_view section, s
   std::string& lines = read.buffer;  // each line followed by a NUL
   lines.reserve(std::min(file_bytes.size(), buffer_size) + 2);
   section = Trim(section);
-  // One pass, nothing stored but the result: the guard reads its section
-  // twice a second.
+  // One pass, nothing stored but the result, and one look for NULs: the
+  // guard reads its section twice a second.
+  const bool nuls = file_bytes.find('\0') != std::string_view::npos;
   bool inside = false;
   for (std::size_t pos = FirstLine(file_bytes); pos < file_bytes.size() && lines.size() < buffer_size;) {
     const Line line = LineAt(file_bytes, pos);
     pos = line.end;
     const auto text = file_bytes.substr(line.begin, line.text_end - line.begin);
-    if (const auto header = HeaderName(text)) {
-      if (inside) break;  // the first section of that name only
-      inside = SameName(*header, section);
-    } else if (inside) {
-      AppendEntry(lines, text);
+    // The first character that is not a space tells the kind of line.
+    std::size_t first = 0;
+    while (first < text.size() && IsSpace(text[first])) ++first;
+    if (first == text.size()) continue;  // blank
+    if (text[first] == '[') {
+      if (const auto header = HeaderName(text)) {
+        if (inside) break;  // the first section of that name only
+        inside = SameName(*header, section);
+        continue;
+      }
     }
+    if (inside && text[first] != ';') AppendEntry(lines, text, nuls);
   }
 
   if (buffer_size < 2) {

@@ -13,6 +13,9 @@ class PortableProfileFile final : public ProfileFile {
                                         std::string_view file) override;
   bool write_string(std::string_view section, std::string_view key,
                     std::optional<std::string_view> value, std::string_view file) override;
+
+ private:
+  std::string read_buffer_;  // kept between reads: one thread at a time
 };
 
 }  // namespace qorvel::platform
