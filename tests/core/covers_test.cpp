@@ -138,54 +138,54 @@ TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToItAtTheNextTick) {
   EXPECT_EQ(r.Tick(), Then(kLocked, {"uncover 1280,0,2304,768", "move 1000 to B"})) << "a cover gone is not moved";
 }
 
-// A manager whose first question blocks until the test releases it or 10 s
-// pass, as Explorer hung; it says the main window is away.
-struct HungManager final : platform::DesktopManager {
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, released = false, returned = false;
-    std::vector<platform::WindowId> moved;
+// A manager hung as Explorer can hang: its calls block until the test
+// releases them or 10 s pass. It says the main window is away.
+struct Hung {
+  std::mutex m;
+  std::condition_variable cv;
+  bool inside = false, released = false, returned = false;
+  std::vector<platform::WindowId> moved;
+  struct Manager final : platform::DesktopManager {
+    explicit Manager(std::shared_ptr<Hung> hung) : h(std::move(hung)) {}
+    std::optional<bool> on_current_desktop(platform::WindowId w) override {
+      std::unique_lock lock(h->m);
+      h->inside = true;
+      h->cv.notify_all();
+      h->cv.wait_for(lock, std::chrono::seconds(10), [&] { return h->released; });
+      h->returned = true;
+      return w != test::FakeCoverView::kMain;
+    }
+    std::optional<std::string> foreground_desktop() override { return "B"; }
+    bool move_to_desktop(platform::WindowId w, std::string_view) override {
+      const std::lock_guard lock(h->m);
+      h->moved.push_back(w);
+      h->cv.notify_all();
+      return true;
+    }
+    std::shared_ptr<Hung> h;
   };
-  explicit HungManager(std::shared_ptr<State> state) : s(std::move(state)) {}
-  std::optional<bool> on_current_desktop(platform::WindowId w) override {
-    std::unique_lock lock(s->m);
-    s->inside = true;
-    s->cv.notify_all();
-    s->cv.wait_for(lock, std::chrono::seconds(10), [&] { return s->released; });
-    s->returned = true;
-    return w != test::FakeCoverView::kMain;
-  }
-  std::optional<std::string> foreground_desktop() override { return "B"; }
-  bool move_to_desktop(platform::WindowId w, std::string_view) override {
-    const std::lock_guard lock(s->m);
-    s->moved.push_back(w);
-    s->cv.notify_all();
-    return true;
-  }
-  std::shared_ptr<State> s;
 };
 
 TEST(DesktopWorker, AHungManagerLeavesTheTicksAtTheirPaceAndItsLateAnswerIsActedOn) {
-  const auto state = std::make_shared<HungManager::State>();
-  platform::DesktopWorker worker([state] { return std::make_unique<HungManager>(state); });
+  const auto hung = std::make_shared<Hung>();
+  platform::DesktopWorker worker([hung] { return std::make_unique<Hung::Manager>(hung); });
   Rig r(&worker);
   r.Tick();
-  std::unique_lock lock(state->m);
-  state->cv.wait(lock, [&] { return state->inside; });
+  std::unique_lock lock(hung->m);
+  ASSERT_TRUE(hung->cv.wait_for(lock, std::chrono::seconds(10), [&] { return hung->inside; }));
   lock.unlock();
   for (int i = 0; i < 20; ++i) EXPECT_EQ(r.Tick(), kLocked) << "tick " << i;
   lock.lock();
-  EXPECT_FALSE(state->returned) << "a tick waited for the manager";
-  state->released = true;
-  state->cv.notify_all();
-  for (int i = 0; i < 200 && state->moved.empty(); ++i) {
+  EXPECT_FALSE(hung->returned) << "a tick waited for the manager";
+  hung->released = true;
+  hung->cv.notify_all();
+  for (int i = 0; i < 200 && hung->moved.empty(); ++i) {  // the answer comes when the worker is done
     lock.unlock();
     r.Tick();
     lock.lock();
-    state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return !state->moved.empty(); });
+    hung->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return !hung->moved.empty(); });
   }
-  EXPECT_EQ(state->moved, std::vector<platform::WindowId>{test::FakeCoverView::kMain});
+  EXPECT_EQ(hung->moved, std::vector<platform::WindowId>{test::FakeCoverView::kMain});
 }
 
 }  // namespace

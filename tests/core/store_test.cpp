@@ -172,12 +172,13 @@ TEST_F(PortableFile, StoresCodePage936AndReplacesTheFileWhole) {
   EXPECT_TRUE(profile.write_string("mm", "nober", "密码", file));
   const std::string gbk = "[mm]\r\nnober=\xc3\xdc\xc2\xeb\r\n";
   EXPECT_EQ(Bytes(file), gbk);
-  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
   EXPECT_EQ(profile.get_section("mm", 11, file), std::string("nober=密?\0\0", 12)) << "a cut character reads as ?";
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
   fs::create_hard_link(file, dir / "old");  // keeps the old bytes in view
   EXPECT_TRUE(profile.write_string("mm", "x", "1", file));
   EXPECT_EQ(Bytes(dir / "old"), gbk) << "written in place, not replaced";
   EXPECT_EQ(Bytes(file), gbk + "x=1\r\n");
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0x=1\0\0", 18)) << "the new bytes are read";
   EXPECT_EQ(Entries(), 2) << "no temporary file left";
 }
 

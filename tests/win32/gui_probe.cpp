@@ -92,19 +92,7 @@ int main(int argc, char** argv) {
   const DWORD gdi = process != nullptr ? GetGuiResources(process, GR_GDIOBJECTS) : 0;
   const DWORD user = process != nullptr ? GetGuiResources(process, GR_USEROBJECTS) : 0;
   if (process != nullptr) CloseHandle(process);
-  struct Found { DWORD pid; HWND hwnd; } found{pid, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM param) -> BOOL {
-        auto& f = *reinterpret_cast<Found*>(param);
-        wchar_t name[32] = {};
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        GetClassNameW(w, name, 32);
-        if (owner != f.pid || lstrcmpW(name, L"QorvelForm1") != 0) return TRUE;
-        f.hwnd = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  std::printf("gdi=%lu user=%lu locked=%d\n", gdi, user, found.hwnd != nullptr && IsZoomed(found.hwnd) ? 1 : 0);
+  const HWND form1 = WindowOf(pid, L"QorvelForm1");
+  std::printf("gdi=%lu user=%lu locked=%d\n", gdi, user, form1 != nullptr && IsZoomed(form1) ? 1 : 0);
   return 0;
 }

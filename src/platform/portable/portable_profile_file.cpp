@@ -145,15 +145,25 @@ bool ReplaceAll(std::string_view path_view, const std::string& bytes) {
 
 std::string PortableProfileFile::get_section(std::string_view section, std::size_t buffer_size,
                                              std::string_view file) {
-  // Into the same buffer every time: the guard reads twice a second.
+  // The guard reads the same section of the same file twice a second, and
+  // the file seldom changes: it is read every time, into the same buffer,
+  // and parsed only when its bytes differ from the last read's.
   auto contents = ReadAll(file, std::move(read_buffer_));
   const std::string_view bytes = contents ? std::string_view(contents->bytes) : std::string_view();
-  auto read = ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer;
+  Last& last = last_;
+  if (!(bytes == last.bytes && section == last.section && buffer_size == last.buffer_size && file == last.file)) {
+    auto read = ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer;
+    // The usual file is all ASCII, the same in UTF-8: no copy.
+    const bool ascii = std::all_of(read.begin(), read.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    last.result = ascii ? std::move(read) : cp936_to_utf8(read);
+    last.section = section;
+    last.buffer_size = buffer_size;
+    last.file = file;
+    last.bytes.assign(bytes);
+  }
   // A huge hand-made file's buffer is not kept.
   if (contents && contents->bytes.capacity() <= 65536) read_buffer_ = std::move(contents->bytes);
-  // The usual file is all ASCII, the same in UTF-8: no copy.
-  const bool ascii = std::all_of(read.begin(), read.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  return ascii ? read : cp936_to_utf8(read);
+  return last.result;
 }
 
 bool PortableProfileFile::write_string(std::string_view section, std::string_view key,

@@ -15,7 +15,13 @@ class PortableProfileFile final : public ProfileFile {
                     std::optional<std::string_view> value, std::string_view file) override;
 
  private:
-  std::string read_buffer_;  // kept between reads: one thread at a time
+  // Kept between reads: one thread at a time.
+  struct Last {
+    std::string bytes, section, file, result;
+    std::size_t buffer_size = 0;
+  };
+  std::string read_buffer_;
+  Last last_;
 };
 
 }  // namespace qorvel::platform
