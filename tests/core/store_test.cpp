@@ -140,6 +140,8 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"code page 936 stored as its bytes", two, "\xc9\xe8\xd6\xc3", "\xc3\xdc", "\xb2\xe2",
        two + "[\xc9\xe8\xd6\xc3]\r\n\xc3\xdc=\xb2\xe2\r\n"},
       {"double-byte section name ending in ]", "[\x81\x5d]\r\nk=1\r\n", "\x81\x5d", "k", "2", "[\x81\x5d]\r\nk=2\r\n"},
+      {"NULs kept", "[s]\r\nk\0x=1\r\n\0\r\n"s, "s", "j", "2", "[s]\r\nk\0x=1\r\n\0\r\nj=2\r\n"s},
+      {"a NUL ends a key as it is read", "[s]\r\nk\0x=1\r\n"s, "s", "K", "2", "[s]\r\nk=2\r\n"},
   };
   for (const auto& c : cases) {
     std::optional<std::string_view> value;
