@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "platform/portable/desktop_worker.h"
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
@@ -40,7 +41,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   qorvel::settings::PasswordGate gate(services, form1.form(), form2);
   form1.form().set_settings_door(&gate);
   // The other monitors and virtual desktops; gone before the main window.
-  w32::Win32VirtualDesktops desktops;
+  qorvel::platform::DesktopWorker desktops(&w32::MakeDesktopManager);
   w32::CoverWindows cover_windows(form1.hwnd());
   qorvel::guard::Covers covers(cover_windows, &desktops);
   form1.form().set_covers(&covers);

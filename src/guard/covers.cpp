@@ -44,17 +44,19 @@ void Covers::Follow(const std::vector<ScreenRect>& wanted) {
   }
 }
 
+// Acts on the latest answer, which may be ticks old, then asks afresh; the
+// tick never waits for either.
 void Covers::KeepOnCurrentDesktop() {
   if (desktops_ == nullptr) return;
   std::vector<platform::WindowId> windows{view_.main_window()};
   for (const auto& c : covers_) windows.push_back(c.id);
-  std::optional<std::string> target;  // asked for only when a window is away
-  for (const auto w : windows) {
-    if (w == 0 || desktops_->on_current_desktop(w).value_or(true)) continue;
-    if (!target) target = desktops_->foreground_desktop();
-    if (!target || target->empty()) return;
-    desktops_->move_to_desktop(w, *target);
+  std::erase(windows, platform::WindowId{0});
+  if (auto answer = desktops_->take_answer(); answer && !answer->desktop.empty()) {
+    // A cover removed since the question is not moved.
+    std::erase_if(answer->away, [&](auto w) { return std::find(windows.begin(), windows.end(), w) == windows.end(); });
+    if (!answer->away.empty()) desktops_->move(std::move(answer->away), std::move(answer->desktop));
   }
+  desktops_->ask(std::move(windows));
 }
 
 void Covers::Release() {

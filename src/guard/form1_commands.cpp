@@ -23,7 +23,7 @@ void Form1::ShowAllowedHours() {
   view_.set_hours_text("");
   std::string text;
   for (const auto& line : store::ReadProfileSection(services_.profile, "HOUR", store::kSettingsFile)) {
-    text = store::ValueField(line) + "点  " + text;
+    text = std::string(store::ValueField(line)) + "点  " + text;
   }
   view_.set_hours_text(text);
 }

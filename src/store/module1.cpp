@@ -1,5 +1,6 @@
 #include "store/module1.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace qorvel::store {
@@ -18,13 +19,13 @@ std::vector<std::string> ReadProfileSection(platform::ProfileFile& profile,
                                             std::string_view section, std::string_view file) {
   const std::string buffer = profile.get_section(section, kSectionBufferSize, file);
   std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < buffer.size()) {
-    auto nul = buffer.find('\0', pos);
-    if (nul == std::string::npos) nul = buffer.size();
-    if (nul == pos) break;  // the terminating NUL
-    lines.emplace_back(buffer, pos, nul - pos);
-    pos = nul + 1;
+  lines.reserve(static_cast<std::size_t>(std::count(buffer.begin(), buffer.end(), '\0')));
+  // Lines are short: a plain scan beats a library call per line.
+  for (std::size_t pos = 0, end = pos; pos < buffer.size(); pos = end + 1) {
+    end = pos;
+    while (end < buffer.size() && buffer[end] != '\0') ++end;
+    if (end == pos) break;  // the terminating NUL
+    lines.emplace_back(buffer, pos, end - pos);
   }
   return lines;
 }
@@ -51,11 +52,11 @@ int DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
   return 0;
 }
 
-std::string ValueField(std::string_view line) {
+std::string_view ValueField(std::string_view line) {
   const auto eq = line.find('=');
   if (eq == std::string_view::npos) return {};
   const auto rest = line.substr(eq + 1);
-  return std::string(rest.substr(0, rest.find('=')));
+  return rest.substr(0, rest.find('='));
 }
 
 }  // namespace qorvel::store

@@ -31,8 +31,8 @@ int DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
                        std::string_view key, std::string_view file);
 
 // The text between a line's first "=" and its next "=" (or the line's end);
-// empty for a line without "=".
-[[nodiscard]] std::string ValueField(std::string_view line);
+// empty for a line without "=". A view into the line.
+[[nodiscard]] std::string_view ValueField(std::string_view line);
 
 // BASIC's Val: the number at the start of the text, 0 when there is none.
 [[nodiscard]] double Val(std::string_view text);

@@ -2,6 +2,10 @@
 // through the main window's hour check.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/portable/desktop_worker.h"
 #include "support/fakes.h"
 
 namespace qorvel {
@@ -25,8 +29,8 @@ Log Then(Log first, const Log& more) {
 struct Rig : test::FakeGuard {
   test::FakeCoverView screens{fx.log};
   test::FakeDesktops desktops{fx.log};
-  guard::Covers covers{screens, &desktops};
-  Rig() {
+  guard::Covers covers;
+  explicit Rig(platform::VirtualDesktops* worker = nullptr) : covers{screens, worker ? worker : &desktops} {
     form.set_covers(&covers);
     SetFile("[HOUR]\r\nhou1=1\r\n");  // locked at 00:30, compact at 01:30
     screens.screens = std::vector{kMain};
@@ -104,7 +108,7 @@ TEST(Covers, ADisabledTimerKeepsThemAndAFailedCoverIsTriedAgain) {
   EXPECT_EQ(r.covers.count(), 1u);
 }
 
-TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToIt) {
+TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToItAtTheNextTick) {
   constexpr platform::WindowId kMainId = test::FakeCoverView::kMain;
   constexpr platform::WindowId kCover = 1;  // the first cover made
   const struct { const char* what; bool available; std::string here; std::map<platform::WindowId, std::string> on;
@@ -122,8 +126,66 @@ TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToIt) {
     r.desktops.available = c.available;
     r.desktops.here = c.here;
     r.desktops.desktop_of = c.on;
-    EXPECT_EQ(r.Tick(), Then(kLocked, Then({"cover 1280,0,2304,768", "raise 1280,0,2304,768"}, c.moves))) << c.what;
+    EXPECT_EQ(r.Tick(), Then(kLocked, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"})) << c.what;
+    EXPECT_EQ(r.Tick(), Then(kLocked, Then({"raise 1280,0,2304,768"}, c.moves))) << c.what;
   }
+  Rig r;
+  r.screens.screens = std::vector{kMain, kRight};
+  r.desktops.here = "B";
+  r.desktops.desktop_of = {{kMainId, "A"}, {kCover, "A"}};
+  r.Tick();
+  r.screens.screens = std::vector{kMain};
+  EXPECT_EQ(r.Tick(), Then(kLocked, {"uncover 1280,0,2304,768", "move 1000 to B"})) << "a cover gone is not moved";
+}
+
+// A manager hung as Explorer can hang: its calls block until the test
+// releases them or 10 s pass. It says the main window is away.
+struct Hung {
+  std::mutex m;
+  std::condition_variable cv;
+  bool inside = false, released = false, returned = false;
+  std::vector<platform::WindowId> moved;
+  struct Manager final : platform::DesktopManager {
+    explicit Manager(std::shared_ptr<Hung> hung) : h(std::move(hung)) {}
+    std::optional<bool> on_current_desktop(platform::WindowId w) override {
+      std::unique_lock lock(h->m);
+      h->inside = true;
+      h->cv.notify_all();
+      h->cv.wait_for(lock, std::chrono::seconds(10), [&] { return h->released; });
+      h->returned = true;
+      return w != test::FakeCoverView::kMain;
+    }
+    std::optional<std::string> foreground_desktop() override { return "B"; }
+    bool move_to_desktop(platform::WindowId w, std::string_view) override {
+      const std::lock_guard lock(h->m);
+      h->moved.push_back(w);
+      h->cv.notify_all();
+      return true;
+    }
+    std::shared_ptr<Hung> h;
+  };
+};
+
+TEST(DesktopWorker, AHungManagerLeavesTheTicksAtTheirPaceAndItsLateAnswerIsActedOn) {
+  const auto hung = std::make_shared<Hung>();
+  platform::DesktopWorker worker([hung] { return std::make_unique<Hung::Manager>(hung); });
+  Rig r(&worker);
+  r.Tick();
+  std::unique_lock lock(hung->m);
+  ASSERT_TRUE(hung->cv.wait_for(lock, std::chrono::seconds(10), [&] { return hung->inside; }));
+  lock.unlock();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(r.Tick(), kLocked) << "tick " << i;
+  lock.lock();
+  EXPECT_FALSE(hung->returned) << "a tick waited for the manager";
+  hung->released = true;
+  hung->cv.notify_all();
+  for (int i = 0; i < 200 && hung->moved.empty(); ++i) {  // the answer comes when the worker is done
+    lock.unlock();
+    r.Tick();
+    lock.lock();
+    hung->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return !hung->moved.empty(); });
+  }
+  EXPECT_EQ(hung->moved, std::vector<platform::WindowId>{test::FakeCoverView::kMain});
 }
 
 }  // namespace

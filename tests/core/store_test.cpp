@@ -94,6 +94,15 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
       {"CR-only line ends", "[s]\rk=1\rj=2\r[t]\rn=9", "s", 100, "k=1\0j=2\0\0"s, 8},
       {"a UTF-8 byte-order mark before the first header", "\xef\xbb\xbf[s]\r\nk=1\r\n", "s", 100, "k=1\0\0"s, 4},
       {"UTF-16 text has no sections", "\xff\xfe[\0s\0]\0\r\0\n\0k\0=\0\x31\0"s, "s", 100, "\0\0"s, 0},
+      // A NUL ends a name or a value, never a line, as Wine reads them.
+      {"NULs inside lines", "[s]\r\nk=1\0x\r\nk\0x=2\r\n\0k=3\r\nx\0;\r\n=\0\r\n"s, "s", 100,
+       "k=1\0k=2\0=3\0x\0=\0\0"s, 15},
+      {"lines of NULs first, between and last", "[s]\r\n\0\r\nk=1\r\n\0\0\r\nj=2\r\n \0 \r\n[t]\r\nn=9\r\n"s, "s",
+       100, "k=1\0j=2\0\0"s, 8},
+      {"a NUL before a header makes a plain line", "[s]\r\nk=1\r\n\0[t]\r\nn=9\r\n"s, "s", 100,
+       "k=1\0n=9\0\0"s, 8},
+      {"a NUL last in the file", "[s]\r\nk=1\r\n\0"s, "s", 100, "k=1\0\0"s, 4},
+      {"a NUL in the header ends its name", "[s\0x]\r\nk=1\0"s, "s", 100, "k=1\0\0"s, 4},
   };
   for (const auto& c : cases) {
     const auto read = ini::get_section(c.file, c.section, c.size);
@@ -131,6 +140,8 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"code page 936 stored as its bytes", two, "\xc9\xe8\xd6\xc3", "\xc3\xdc", "\xb2\xe2",
        two + "[\xc9\xe8\xd6\xc3]\r\n\xc3\xdc=\xb2\xe2\r\n"},
       {"double-byte section name ending in ]", "[\x81\x5d]\r\nk=1\r\n", "\x81\x5d", "k", "2", "[\x81\x5d]\r\nk=2\r\n"},
+      {"NULs kept", "[s]\r\nk\0x=1\r\n\0\r\n"s, "s", "j", "2", "[s]\r\nk\0x=1\r\n\0\r\nj=2\r\n"s},
+      {"a NUL ends a key as it is read", "[s]\r\nk\0x=1\r\n"s, "s", "K", "2", "[s]\r\nk=2\r\n"},
   };
   for (const auto& c : cases) {
     std::optional<std::string_view> value;
@@ -163,12 +174,13 @@ TEST_F(PortableFile, StoresCodePage936AndReplacesTheFileWhole) {
   EXPECT_TRUE(profile.write_string("mm", "nober", "密码", file));
   const std::string gbk = "[mm]\r\nnober=\xc3\xdc\xc2\xeb\r\n";
   EXPECT_EQ(Bytes(file), gbk);
-  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
   EXPECT_EQ(profile.get_section("mm", 11, file), std::string("nober=密?\0\0", 12)) << "a cut character reads as ?";
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
   fs::create_hard_link(file, dir / "old");  // keeps the old bytes in view
   EXPECT_TRUE(profile.write_string("mm", "x", "1", file));
   EXPECT_EQ(Bytes(dir / "old"), gbk) << "written in place, not replaced";
   EXPECT_EQ(Bytes(file), gbk + "x=1\r\n");
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0x=1\0\0", 18)) << "the new bytes are read";
   EXPECT_EQ(Entries(), 2) << "no temporary file left";
 }
 

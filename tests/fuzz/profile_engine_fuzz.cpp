@@ -208,8 +208,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       const auto before = KeyCount(file, section, key);
       const auto left = KeyCount(now, section, key);
-      // A NUL inside a line splits it in the reader's buffer, so a piece may
-      // look like a key line of its own; without NULs the count is exact.
+      // A NUL cuts a name after its spaces are dropped ("k \0x" is the key
+      // "k "), which the trimmed reading here does not follow; without NULs
+      // the count is exact.
       if (file.find('\0') == std::string::npos) {
         Check(left + (before > 0 ? 1 : 0) == before, "a delete removes exactly one line of the key");
       } else {

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto field = qorvel::store::ValueField(text);
   Check(field.find('=') == std::string::npos, "a value field holds no '='");
-  Check(text.find('=') == std::string::npos ? field.empty() : text.find("=" + field) == text.find('='),
+  Check(text.find('=') == std::string::npos ? field.empty() : text.find("=" + std::string(field)) == text.find('='),
         "the value field follows the first '='");
 
   Check(!std::isnan(qorvel::store::Val(text)) && !std::isnan(qorvel::store::Val(field)), "Val gives a number");

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "guard/form1.h"
@@ -194,23 +195,26 @@ struct FakeCoverView final : guard::CoverView {
   bool fail_creates = false;
 };
 
-// Windows on virtual desktops by name; `here` is the one the user sees.
+// Windows on virtual desktops by name; `here` is the one the user sees. A
+// worker that answers each question at once, before the next tick.
 struct FakeDesktops final : platform::VirtualDesktops {
   explicit FakeDesktops(Log& l) : log(l) {}
-  std::optional<bool> on_current_desktop(platform::WindowId w) override {
-    if (!available) return std::nullopt;
-    const auto it = desktop_of.find(w);
-    return it == desktop_of.end() || it->second == here;
+  void ask(std::vector<platform::WindowId> windows) override {
+    if (!available) return;
+    answer.emplace(Answer{{}, here});
+    for (const auto w : windows) {
+      if (desktop_of.contains(w) && desktop_of[w] != here) answer->away.push_back(w);
+    }
   }
-  std::optional<std::string> foreground_desktop() override {
-    return available ? std::optional(here) : std::nullopt;
-  }
-  bool move_to_desktop(platform::WindowId w, std::string_view desktop) override {
-    log.push_back("move " + Str(w) + " to " + std::string(desktop));
-    desktop_of[w] = desktop;
-    return true;
+  std::optional<Answer> take_answer() override { return std::exchange(answer, std::nullopt); }
+  void move(std::vector<platform::WindowId> windows, std::string desktop) override {
+    for (const auto w : windows) {
+      log.push_back("move " + Str(w) + " to " + desktop);
+      desktop_of[w] = desktop;
+    }
   }
   Log& log;
+  std::optional<Answer> answer;
   bool available = true;
   std::string here = "A";
   std::map<platform::WindowId, std::string> desktop_of;  // missing: on `here`

@@ -72,11 +72,9 @@ std::vector<Hostile> Cases() {
       {"read-only", Kind::kReadOnly, AllHours() + Rest(), ""},
       {"held open without sharing", Kind::kHeldOpen, AllHours() + Rest(), ""},
       {"5 MB", Kind::kPlain, big + AllHours() + Rest(), ""},
-      // Wine ends a line at a NUL and loses the header after a line that is
-      // only a NUL: [HOUR] reads empty and its lines land in [junk]. The
-      // engine keeps NULs in their lines, as the bytes stand.
-      {"NULs", Kind::kPlain, std::string("[junk]\r\na=\0\0b\r\n\0\r\n", 16) + AllHours() + Rest(),
-       "Wine cuts lines at NULs"},
+      // A NUL ends a value, and "\0[HOUR]" is no header: [HOUR] reads empty
+      // and its lines land in [junk].
+      {"NULs", Kind::kPlain, std::string("[junk]\r\na=\0\0b\r\n\0\r\n", 16) + AllHours() + Rest(), ""},
       {"invalid code page 936", Kind::kPlain,
        "[junk]\r\n\x81\r\n\xff\xfe\xff=\x80\r\n" + AllHours() + "[mm]\r\nnober=\x81\x30\xff\x81\r\n[bb]\r\ntwo=1\r\n",
        // Windows' functions pass the text through UTF-16: what does not

@@ -6,7 +6,8 @@
 // (see profile_diff_test.cpp): the files start missing and only these writes
 // touch them, so there are no blank or hand-spaced lines and no LF-only line
 // ends; names and values never start or end with a space; nothing is
-// read-only. QORVEL_RANDOM_SEED=n runs the one sequence n.
+// read-only. Then NULs go in by hand, as only an editor puts them there, and
+// every section is read again. QORVEL_RANDOM_SEED=n runs the one sequence n.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -41,6 +42,7 @@ struct Op {
   std::string section, key;
   std::optional<std::string> value;  // none deletes
   std::size_t read_size;             // then this section is read at this size
+  unsigned nul = 0;                  // after the last write: none, or where a NUL goes
 };
 
 std::string Describe(const std::vector<Op>& ops) {
@@ -53,7 +55,7 @@ std::string Describe(const std::vector<Op>& ops) {
     } else {
       out << " deleted";
     }
-    out << ", read in " << op.read_size << "\n";
+    out << ", read in " << op.read_size << (op.nul ? ", NUL " + std::to_string(op.nul) : "") << "\n";
   }
   return out.str();
 }
@@ -72,6 +74,7 @@ std::vector<Op> Sequence(unsigned seed) {
     }
     const std::size_t sizes[] = {2, 3, 4, 5, 8, 16, 64, 1000, 32767};
     op.read_size = random() % 3 == 0 ? 2 + random() % 200 : sizes[random() % std::size(sizes)];
+    if (random() % 4 == 0) op.nul = 1 + random() % 100000;
   }
   return ops;
 }
@@ -97,6 +100,24 @@ std::string CompareRead(const std::string& engine_file, const fs::path& windows_
          ", engine " + std::to_string(expected.count);
 }
 
+// Puts a NUL at a character boundary picked by r (inside a double-byte
+// character it would make an invalid one, which Windows reads as "?"); odd r
+// puts it on a line of its own.
+void InsertNul(std::string& file, unsigned r) {
+  std::vector<std::size_t> at{0};
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    if (static_cast<unsigned char>(file[i]) >= 0x81 && i + 1 < file.size()) ++i;
+    at.push_back(i + 1);
+  }
+  std::size_t pos = at[r / 2 % at.size()];
+  if (r % 2 == 0) {
+    file.insert(pos, 1, '\0');
+    return;
+  }
+  while (pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
+  file.insert(pos, std::string("\0\r\n", 3));
+}
+
 // The first difference the sequence shows, or an empty text.
 std::string RunSequence(const std::vector<Op>& ops, const fs::path& path) {
   DeleteFileW(path.wstring().c_str());
@@ -116,6 +137,14 @@ std::string RunSequence(const std::vector<Op>& ops, const fs::path& path) {
     } else {
       failure = CompareRead(engine, path, op.section, op.read_size);
     }
+  }
+  // Wine rewrites a file whole at every write: NULs go in after the last.
+  for (const auto& op : ops) {
+    if (op.nul != 0) InsertNul(engine, op.nul);
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << engine;
+  for (const auto& op : ops) {
+    if (failure.empty()) failure = CompareRead(engine, path, op.section, op.read_size);
   }
   for (const auto& section : kSections) {
     if (failure.empty()) failure = CompareRead(engine, path, section, 32767);

@@ -1,5 +1,6 @@
 #include "platform/portable/ini_text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qorvel::platform::ini {
@@ -47,26 +48,30 @@ struct Line {
 // old Mac line ends); the last line may have no line end at all. A UTF-8
 // byte-order mark before the first line is not part of it: Windows' reader
 // skips it too, and a write keeps it.
+std::size_t FirstLine(std::string_view bytes) { return bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0; }
+
+// The line that starts at pos, which is inside the bytes. A plain loop: this
+// runs twice a second over the whole file, and find_first_of costs a call
+// per byte.
+Line LineAt(std::string_view bytes, std::size_t pos) {
+  const char* p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = pos;
+  while (i < n && p[i] != '\r' && p[i] != '\n') ++i;
+  Line line{pos, i, i};
+  if (i < n) line.end = (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n') ? i + 2 : i + 1;
+  return line;
+}
+
 std::vector<Line> SplitLines(std::string_view bytes) {
   std::vector<Line> lines;
-  std::size_t pos = bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  while (pos < bytes.size()) {
-    auto eol = bytes.find_first_of("\r\n", pos);
-    Line line;
-    line.begin = pos;
-    line.text_end = eol == std::string_view::npos ? bytes.size() : eol;
-    if (eol == std::string_view::npos) {
-      line.end = bytes.size();
-    } else if (bytes[eol] == '\r' && eol + 1 < bytes.size() && bytes[eol + 1] == '\n') {
-      line.end = eol + 2;
-    } else {
-      line.end = eol + 1;
-    }
-    lines.push_back(line);
-    pos = line.end;
-  }
+  for (std::size_t pos = FirstLine(bytes); pos < bytes.size(); pos = lines.back().end) lines.push_back(LineAt(bytes, pos));
   return lines;
 }
+
+// Windows' reader keeps names and values as C strings: each ends at its
+// first NUL, while the line itself ends only at a line end.
+std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 // The name of a section header line ("[ HOUR ]" gives "HOUR"), or nullopt for
 // any other line. The name ends at the line's last "]".
@@ -82,19 +87,34 @@ std::optional<std::string_view> HeaderName(std::string_view text) {
     }
   }
   if (!close) return std::nullopt;
-  return Trim(text.substr(1, *close - 1));
+  return UpToNul(Trim(text.substr(1, *close - 1)));
 }
 
 bool IsBlank(std::string_view text) { return Trim(text).empty(); }
-bool IsComment(std::string_view text) {
-  const auto t = Trim(text);
-  return !t.empty() && t.front() == ';';
-}
 
 // The key of an entry line: the text before its first "=", or the whole line
 // when it has none. ("=" is below 0x40 and never the second byte of a
 // double-byte character.)
-std::string_view KeyOf(std::string_view text) { return Trim(text.substr(0, text.find('='))); }
+std::string_view KeyOf(std::string_view text) { return UpToNul(Trim(text.substr(0, text.find('=')))); }
+
+// Appends an entry line (neither blank nor a comment) as the reader returns
+// it, followed by a NUL; nothing for a line that holds no name. A NUL cuts
+// the name before "=" and the value after it: "k\0x=1" and "k=1\0x" both
+// read as "k=1".
+void AppendEntry(std::string& out, std::string_view text, bool may_hold_nuls) {
+  if (!may_hold_nuls || text.find('\0') == std::string_view::npos) {
+    out += text;
+  } else if (const auto eq = text.find('='); eq == std::string_view::npos) {
+    const auto name = UpToNul(text);
+    if (IsBlank(name)) return;
+    out += name;
+  } else {
+    out += UpToNul(text.substr(0, eq));
+    out += '=';
+    out += UpToNul(text.substr(eq + 1));
+  }
+  out += '\0';
+}
 
 class File {
  public:
@@ -139,32 +159,44 @@ void EndLastLine(std::string& out) {
 }  // namespace
 
 SectionRead get_section(std::string_view file_bytes, std::string_view section, std::size_t buffer_size) {
-  std::string lines;  // each line followed by a NUL
-  const File file(file_bytes);
-  if (const auto header = file.find_section(section)) {
-    const auto end = file.section_end(*header);
-    for (std::size_t i = *header + 1; i < end; ++i) {
-      const auto text = file.text(i);
-      if (IsBlank(text) || IsComment(text)) continue;
-      lines += text;
-      lines += '\0';
+  SectionRead read;
+  std::string& lines = read.buffer;  // each line followed by a NUL
+  lines.reserve(std::min(file_bytes.size(), buffer_size) + 2);
+  section = Trim(section);
+  // One pass, nothing stored but the result, and one look for NULs: the
+  // guard reads its section twice a second.
+  const bool nuls = file_bytes.find('\0') != std::string_view::npos;
+  bool inside = false;
+  for (std::size_t pos = FirstLine(file_bytes); pos < file_bytes.size() && lines.size() < buffer_size;) {
+    const Line line = LineAt(file_bytes, pos);
+    pos = line.end;
+    const auto text = file_bytes.substr(line.begin, line.text_end - line.begin);
+    // The first character that is not a space tells the kind of line.
+    std::size_t first = 0;
+    while (first < text.size() && IsSpace(text[first])) ++first;
+    if (first == text.size()) continue;  // blank
+    if (text[first] == '[') {
+      if (const auto header = HeaderName(text)) {
+        if (inside) break;  // the first section of that name only
+        inside = SameName(*header, section);
+        continue;
+      }
     }
+    if (inside && text[first] != ';') AppendEntry(lines, text, nuls);
   }
 
-  SectionRead read;
   if (buffer_size < 2) {
-    read.buffer.assign(buffer_size, '\0');
+    lines.assign(buffer_size, '\0');
   } else if (lines.empty()) {
-    read.buffer.assign(2, '\0');
+    lines.assign(2, '\0');
   } else if (lines.size() <= buffer_size - 2) {
     read.count = lines.size();
-    read.buffer = std::move(lines);
-    read.buffer += '\0';
+    lines += '\0';
   } else {
     // Cut byte-wise, even inside a double-byte character, as Windows does.
     read.count = buffer_size - 2;
-    read.buffer.assign(lines, 0, buffer_size - 2);
-    read.buffer.append(2, '\0');
+    lines.resize(buffer_size - 2);
+    lines.append(2, '\0');
   }
   return read;
 }

@@ -21,6 +21,8 @@ struct SectionRead {
 // "HOUR". Lines end at LF, CR LF or a lone CR; a UTF-8 byte-order mark at the
 // start is skipped. Lines come back as they stand, without their line ends; blank lines
 // and ";" comment lines are skipped; a line without "=" comes back as it is.
+// A NUL ends a name or a value but not its line: "k\0x=1\0y" reads as "k=1",
+// a line of NULs reads as nothing, and "\0[s]" is no header.
 // A section whose lines do not fit in buffer_size - 2 bytes is cut byte-wise
 // to end with two NULs, and count is buffer_size - 2.
 [[nodiscard]] SectionRead get_section(std::string_view file_bytes, std::string_view section,

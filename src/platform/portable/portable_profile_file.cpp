@@ -1,5 +1,6 @@
 #include "platform/portable/portable_profile_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -34,7 +35,7 @@ std::string TemporaryName(std::string_view path, unsigned long pid) {
 
 using win32::Widen;
 
-std::optional<Contents> ReadAll(std::string_view path) {
+std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
   const HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -42,7 +43,8 @@ std::optional<Contents> ReadAll(std::string_view path) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Contents{};
     return std::nullopt;
   }
-  Contents c{true, {}};
+  buffer.clear();
+  Contents c{true, std::move(buffer)};
   char chunk[4096];
   DWORD got = 0;
   bool ok = true;
@@ -73,13 +75,14 @@ bool ReplaceAll(std::string_view path, const std::string& bytes) {
 
 #else
 
-std::optional<Contents> ReadAll(std::string_view path) {
+std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
   const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return Contents{};
     return std::nullopt;
   }
-  Contents c{true, {}};
+  buffer.clear();
+  Contents c{true, std::move(buffer)};
   char chunk[4096];
   ssize_t got = 0;
   while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)) {
@@ -142,14 +145,30 @@ bool ReplaceAll(std::string_view path_view, const std::string& bytes) {
 
 std::string PortableProfileFile::get_section(std::string_view section, std::size_t buffer_size,
                                              std::string_view file) {
-  const auto contents = ReadAll(file);
+  // The guard reads the same section of the same file twice a second, and
+  // the file seldom changes: it is read every time, into the same buffer,
+  // and parsed only when its bytes differ from the last read's.
+  auto contents = ReadAll(file, std::move(read_buffer_));
   const std::string_view bytes = contents ? std::string_view(contents->bytes) : std::string_view();
-  return cp936_to_utf8(ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer);
+  Last& last = last_;
+  if (!(bytes == last.bytes && section == last.section && buffer_size == last.buffer_size && file == last.file)) {
+    auto read = ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer;
+    // The usual file is all ASCII, the same in UTF-8: no copy.
+    const bool ascii = std::all_of(read.begin(), read.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    last.result = ascii ? std::move(read) : cp936_to_utf8(read);
+    last.section = section;
+    last.buffer_size = buffer_size;
+    last.file = file;
+    last.bytes.assign(bytes);
+  }
+  // A huge hand-made file's buffer is not kept.
+  if (contents && contents->bytes.capacity() <= 65536) read_buffer_ = std::move(contents->bytes);
+  return last.result;
 }
 
 bool PortableProfileFile::write_string(std::string_view section, std::string_view key,
                                        std::optional<std::string_view> value, std::string_view file) {
-  const auto contents = ReadAll(file);
+  const auto contents = ReadAll(file, {});
   if (!contents) return false;
   // A UTF-16 file (Windows reads one with its byte-order mark) would get
   // code page 936 lines spliced in: refuse rather than corrupt it.

@@ -13,6 +13,15 @@ class PortableProfileFile final : public ProfileFile {
                                         std::string_view file) override;
   bool write_string(std::string_view section, std::string_view key,
                     std::optional<std::string_view> value, std::string_view file) override;
+
+ private:
+  // Kept between reads: one thread at a time.
+  struct Last {
+    std::string bytes, section, file, result;
+    std::size_t buffer_size = 0;
+  };
+  std::string read_buffer_;
+  Last last_;
 };
 
 }  // namespace qorvel::platform

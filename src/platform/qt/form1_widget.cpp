@@ -118,8 +118,12 @@ void Form1Widget::show_design() {
   ArmTimer();
 }
 
+// The clock is set at every tick and changes once a second: the same text
+// is neither measured nor drawn again.
 void Form1Widget::set_clock_text(std::string_view text) {
-  l1_->setText(FromUtf8(text));
+  const QString now = FromUtf8(text);
+  if (l1_->text() == now) return;
+  l1_->setText(now);
   FitToText(l1_);
 }
 

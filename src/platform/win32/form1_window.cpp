@@ -169,7 +169,12 @@ void Form1Window::FitLabelToText(int id) {
 
 void Form1Window::SetLabelText(int id, std::string_view utf8) {
   if (hwnd_ == nullptr) return;
-  SetWindowTextW(GetDlgItem(hwnd_, id), Widen(utf8).c_str());
+  // The clock is set at every tick and changes once a second: the same text
+  // is neither set, measured nor drawn again.
+  const std::wstring text = Widen(utf8);
+  HWND label = GetDlgItem(hwnd_, id);
+  if (WindowText(label) == text) return;
+  SetWindowTextW(label, text.c_str());
   FitLabelToText(id);
 }
 
@@ -205,10 +210,13 @@ void Form1Window::set_window_state(platform::WindowState state) {
   }
 }
 
+// Each compact tick sets all four; one that already holds changes nothing
+// and stays away from the window system.
 void Form1Window::set_top(int twips) {
   if (hwnd_ == nullptr) return;
   RECT r{};
   GetWindowRect(hwnd_, &r);
+  if (r.top == TwipsToPixelsY(twips)) return;
   SetWindowPos(hwnd_, nullptr, r.left, TwipsToPixelsY(twips), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -216,6 +224,7 @@ void Form1Window::set_left(int twips) {
   if (hwnd_ == nullptr) return;
   RECT r{};
   GetWindowRect(hwnd_, &r);
+  if (r.left == TwipsToPixelsX(twips)) return;
   SetWindowPos(hwnd_, nullptr, TwipsToPixelsX(twips), r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -223,6 +232,7 @@ void Form1Window::set_width(int twips) {
   if (hwnd_ == nullptr) return;
   RECT r{};
   GetWindowRect(hwnd_, &r);
+  if (r.right - r.left == TwipsToPixelsX(twips)) return;
   SetWindowPos(hwnd_, nullptr, 0, 0, TwipsToPixelsX(twips), r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -231,6 +241,7 @@ void Form1Window::set_height(int twips) {
   if (hwnd_ == nullptr) return;
   RECT r{};
   GetWindowRect(hwnd_, &r);
+  if (r.bottom - r.top == TwipsToPixelsY(twips)) return;
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, TwipsToPixelsY(twips),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

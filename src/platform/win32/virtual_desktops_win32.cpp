@@ -1,5 +1,8 @@
 #include "platform/win32/virtual_desktops_win32.h"
 
+#include <windows.h>
+#include <shobjidl.h>
+
 #include <array>
 
 namespace qorvel::platform::win32 {
@@ -25,43 +28,51 @@ std::optional<GUID> GuidFromText(std::string_view text) {
   return id;
 }
 
+class Win32DesktopManager final : public platform::DesktopManager {
+ public:
+  explicit Win32DesktopManager(IVirtualDesktopManager* manager) : manager_(manager) {}
+  ~Win32DesktopManager() override {
+    manager_->Release();
+    CoUninitialize();
+  }
+  Win32DesktopManager(const Win32DesktopManager&) = delete;
+  Win32DesktopManager& operator=(const Win32DesktopManager&) = delete;
+
+  std::optional<bool> on_current_desktop(platform::WindowId window) override {
+    BOOL on = FALSE;
+    if (FAILED(manager_->IsWindowOnCurrentVirtualDesktop(reinterpret_cast<HWND>(window), &on))) return std::nullopt;
+    return on != FALSE;
+  }
+
+  std::optional<std::string> foreground_desktop() override {
+    HWND foreground = GetForegroundWindow();
+    GUID id{};
+    if (foreground == nullptr || FAILED(manager_->GetWindowDesktopId(foreground, &id)) || id == GUID_NULL)
+      return std::nullopt;
+    return GuidText(id);
+  }
+
+  bool move_to_desktop(platform::WindowId window, std::string_view desktop) override {
+    const auto id = GuidFromText(desktop);
+    return id && SUCCEEDED(manager_->MoveWindowToDesktop(reinterpret_cast<HWND>(window), *id));
+  }
+
+ private:
+  IVirtualDesktopManager* manager_;
+};
+
 }  // namespace
 
-Win32VirtualDesktops::~Win32VirtualDesktops() {
-  if (manager_ != nullptr) manager_->Release();
-  if (com_started_) CoUninitialize();
-}
-
-bool Win32VirtualDesktops::available() {
-  if (!tried_) {
-    tried_ = true;
-    com_started_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    void* manager = nullptr;
-    if (SUCCEEDED(CoCreateInstance(kVirtualDesktopManager, nullptr, CLSCTX_ALL, kIVirtualDesktopManager, &manager)))
-      manager_ = static_cast<IVirtualDesktopManager*>(manager);
+std::unique_ptr<platform::DesktopManager> MakeDesktopManager() {
+  // A multithreaded apartment: no message loop needed here, and nothing of
+  // the window's thread is dispatched while a call waits.
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return nullptr;
+  void* manager = nullptr;
+  if (FAILED(CoCreateInstance(kVirtualDesktopManager, nullptr, CLSCTX_ALL, kIVirtualDesktopManager, &manager))) {
+    CoUninitialize();
+    return nullptr;
   }
-  return manager_ != nullptr;
-}
-
-std::optional<bool> Win32VirtualDesktops::on_current_desktop(platform::WindowId window) {
-  BOOL on = FALSE;
-  if (!available() || FAILED(manager_->IsWindowOnCurrentVirtualDesktop(reinterpret_cast<HWND>(window), &on)))
-    return std::nullopt;
-  return on != FALSE;
-}
-
-std::optional<std::string> Win32VirtualDesktops::foreground_desktop() {
-  HWND foreground = GetForegroundWindow();
-  GUID id{};
-  if (foreground == nullptr || !available() || FAILED(manager_->GetWindowDesktopId(foreground, &id)) ||
-      id == GUID_NULL)
-    return std::nullopt;
-  return GuidText(id);
-}
-
-bool Win32VirtualDesktops::move_to_desktop(platform::WindowId window, std::string_view desktop) {
-  const auto id = GuidFromText(desktop);
-  return id && available() && SUCCEEDED(manager_->MoveWindowToDesktop(reinterpret_cast<HWND>(window), *id));
+  return std::make_unique<Win32DesktopManager>(static_cast<IVirtualDesktopManager*>(manager));
 }
 
 }  // namespace qorvel::platform::win32

@@ -1,30 +1,14 @@
 #pragma once
-// Virtual desktops through the documented IVirtualDesktopManager. Where the
-// system has none (before Windows 10, Wine), every answer is "unavailable".
-#include <windows.h>
-#include <shobjidl.h>
+// Virtual desktops through the documented IVirtualDesktopManager, made on the
+// desktop worker's thread in a multithreaded apartment.
+#include <memory>
 
 #include "platform/virtual_desktops.h"
 
 namespace qorvel::platform::win32 {
 
-class Win32VirtualDesktops final : public platform::VirtualDesktops {
- public:
-  Win32VirtualDesktops() = default;
-  ~Win32VirtualDesktops() override;
-  Win32VirtualDesktops(const Win32VirtualDesktops&) = delete;
-  Win32VirtualDesktops& operator=(const Win32VirtualDesktops&) = delete;
-
-  std::optional<bool> on_current_desktop(platform::WindowId window) override;
-  std::optional<std::string> foreground_desktop() override;
-  bool move_to_desktop(platform::WindowId window, std::string_view desktop) override;
-  // Whether the manager could be made; asked once.
-  [[nodiscard]] bool available();
-
- private:
-  IVirtualDesktopManager* manager_ = nullptr;
-  bool tried_ = false;
-  bool com_started_ = false;
-};
+// Starts COM on the calling thread and makes the manager; null where the
+// system has none (before Windows 10, Wine).
+[[nodiscard]] std::unique_ptr<platform::DesktopManager> MakeDesktopManager();
 
 }  // namespace qorvel::platform::win32
