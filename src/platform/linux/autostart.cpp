@@ -15,16 +15,6 @@ namespace {
 
 constexpr std::string_view kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Beside the target, then renamed over it: a reader never sees half an entry.
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
   static std::atomic<unsigned> counter{0};
@@ -109,6 +99,16 @@ bool AutostartRegistry::WriteElevated(const std::string& path, const std::string
     return false;
   }
   return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
 }  // namespace qorvel::platform::lin

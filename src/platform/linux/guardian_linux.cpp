@@ -53,16 +53,6 @@ std::optional<std::string> ReadAll(int fd) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // A plain file's bytes, never through a link (the child owns the folder).
 guardian::SettingsFile ReadPlainFile(const std::string& path) {
   using State = guardian::SettingsFile::State;

@@ -196,4 +196,7 @@ class UnixGuardianLink final : public GuardianLink {
   std::string socket_path_;
 };
 
+// Writes all of bytes to fd, through interruptions; false on any failure.
+bool WriteAll(int fd, std::string_view bytes);
+
 }  // namespace qorvel::platform::lin
