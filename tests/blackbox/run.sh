@@ -4,7 +4,7 @@
 # a private runtime directory, and private /var/lib/qorvel and
 # /etc/xdg/autostart (private-dirs.sh). Exits 77 when no mount namespace
 # can be made.
-#   tests/blackbox/run.sh build/linux/tests/blackbox/blackbox_tests [gtest args]
+#   tests/blackbox/run.sh command [args...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/deps.sh"
@@ -14,10 +14,8 @@ if ! { [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; } &&
   echo "blackbox: cannot make a private mount namespace here; skipped" >&2
   exit 77
 fi
-[ "$(id -u)" -eq 0 ] || export QORVEL_BLACKBOX_USERNS=1
 
 tmp="$(mktemp -d)"
-chmod 0755 "$tmp"
 pids=()
 cleanup() {
   local p
@@ -51,7 +49,7 @@ else
 fi
 
 mkdir -m 0700 "$tmp/runtime"
-export XDG_RUNTIME_DIR="$tmp/runtime" QORVEL_BLACKBOX_TMP="$tmp"
+export XDG_RUNTIME_DIR="$tmp/runtime"
 # Never the machine's logind: no system bus at all.
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-system-bus"
 unset DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# The real qorvel binary as a family meets it, seen only from outside: the
+# files it writes, its windows as the X server and openbox have them, and the
+# keys and clicks of xdotool. run.sh gives it the displays and private
+# /var/lib/qorvel and /etc/xdg/autostart. Settings files with every hour or
+# none make the layout independent of the clock.
+#   blackbox_test.sh QORVEL_EXE
+set -uo pipefail
+exe="$1"
+settings=/var/lib/qorvel/mdb.ini autostart=/etc/xdg/autostart/qorvel.desktop
+failures=0 test="" pids=()
+fail() { echo "FAIL: $test: $*" >&2; failures=$((failures + 1)); }
+# Polls a shell condition for up to $2 seconds (30); a busy machine only makes it wait.
+wait_for() {
+  local end=$((SECONDS + ${2:-30}))
+  until eval "$1"; do [ "$SECONDS" -ge "$end" ] && return 1; sleep 0.05; done
+}
+# The settings file with these hours, password (907) and start-up flag (1).
+settings_text() {
+  local text='[HOUR]\r\n' h
+  for h in $1; do text+="hou$h=$h\\r\\n"; done
+  printf "$text[mm]\\r\\nnober=${2:-907}\\r\\n[bb]\\r\\ntwo=${3:-1}\\r\\n"
+}
+every_hour="$(seq 0 23)" first_run="$(seq 1 23)"
+file_is() { cmp -s <(settings_text "$@") "$settings"; }
+clean() { rm -rf /var/lib/qorvel/* /etc/xdg/autostart/*; }
+
+# A running qorvel on $DISPLAY; its pid in $guard.
+start() { "$exe" >/dev/null 2>&1 & guard=$!; pids+=("$guard"); }
+stop() { kill "$@" 2>/dev/null; wait "$@" 2>/dev/null; }
+ended() { case "$(ps -o stat= -p "$1")" in "" | Z*) true ;; *) false ;; esac; }
+trap 'stop "${pids[@]}"' EXIT
+# The viewable window of a process with exactly this title, if any.
+window() {
+  local w
+  for w in $(xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null); do
+    [ "$(xprop -id "$w" _NET_WM_NAME 2>/dev/null)" = "_NET_WM_NAME(UTF8_STRING) = \"$2\"" ] && echo "$w" && return
+  done
+}
+wait_window() { local w=""; wait_for "w=\$(window $1 '$2'); [ -n \"\$w\" ]" && echo "$w"; }
+geometry() { xdotool getwindowgeometry "$1" 2>/dev/null | awk '/Position/ {p=$2} /Geometry/ {print $2 "+" p}'; }
+state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null; }
+screen="$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2}')+0,0"
+locked() { [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
+compact() { [ "$(geometry "$1")" = "41x17+0,0" ] && ! state "$1" | grep -q -e ABOVE -e MAXIMIZED; }
+key() { local w=$1; shift; timeout 20 xdotool windowactivate --sync "$w" key "$@" 2>/dev/null; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+
+# The first start: the file, the prompt and its answers. A second instance
+# beside the first asks nothing and writes nothing, with the flag still 0
+# after a Cancel. Until accepted, the prompt comes back at the next start.
+test=first-start
+for answer in Escape Return; do
+  clean
+  flag=$([ "$answer" = Return ] && echo 1 || echo 0)
+  start
+  first=$guard
+  box="$(wait_window "$first" qorvel)" || { fail "no start-up prompt"; continue; }
+  file_is "$first_run" 907 0 || fail "the first-run file, before the answer: $(cat -A "$settings")"
+  key "$box" "$answer"
+  if [ "$answer" = Return ]; then  # then "设置成功,重启后生效"
+    wait_for "reply=\$(window $first qorvel); [ -n \"\$reply\" ] && [ \"\$reply\" != $box ]" &&
+      key "$reply" Return || fail "no second box after OK"
+  fi
+  wait_window "$first" Qorvel >/dev/null || fail "the main window did not come up"
+  file_is "$first_run" 907 "$flag" || fail "after $answer: $(cat -A "$settings")"
+  registered=$(grep -qsx "Exec=$exe" "$autostart" && echo 1 || echo 0)
+  [ "$registered" = "$flag" ] || fail "after $answer the autostart entry is $(cat "$autostart" 2>&1)"
+  start  # its main window comes up only after its start-up
+  wait_window "$guard" Qorvel >/dev/null || fail "the second instance did not come up"
+  [ -z "$(window "$guard" qorvel)" ] || fail "the second instance asked"
+  file_is "$first_run" 907 "$flag" || fail "the second instance wrote"
+  stop "$first" "$guard"
+  start
+  wait_for "[ -n \"\$(window $guard $([ "$flag" = 1 ] && echo Qorvel || echo qorvel))\" ]" || fail "the next start"
+  [ -z "$(window "$guard" qorvel)" ] || [ "$flag" = 0 ] || fail "asked again after OK"
+  stop "$guard"
+done
+
+# The two layouts; each tick puts back what the user minimised or moved, and
+# Alt+F4 (the window manager's close request) is refused. A settings file
+# that is a folder cannot be read: locked, and the program stays up.
+test=layout
+for layout in compact locked folder; do
+  clean
+  case $layout in
+    compact) settings_text "$every_hour" >"$settings" ;;
+    locked) settings_text "" >"$settings" ;;
+    folder) mkdir "$settings" ;;
+  esac
+  start
+  [ $layout = folder ] && { box="$(wait_window "$guard" qorvel)" && key "$box" Escape || fail "no prompt"; }
+  is=$([ $layout = compact ] && echo compact || echo locked)
+  main="$(wait_window "$guard" Qorvel)" || { fail "$layout: no main window"; continue; }
+  wait_for "$is $main" || fail "$layout: not $is but $(geometry "$main") $(state "$main")"
+  key "$main" alt+F4
+  xdotool windowminimize --sync "$main"
+  wait_for "$is $main" || fail "$layout: still minimised"
+  if [ $layout = compact ]; then
+    xdotool windowmove --sync "$main" 300 200
+    wait_for "$is $main" || fail "left where it was moved: $(geometry "$main")"
+  fi
+  ended "$guard" && fail "$layout: the program ended"
+  stop "$guard"
+done
+
+# The settings road, by mouse and keyboard: a wrong password opens nothing;
+# the right one opens the settings window, where two hours are added, the
+# first deleted again and a new password saved. Meanwhile the hour check is
+# off and the lock not above the rest; closing the window brings both back.
+# The new password opens it again, and its end button ends the program.
+test=settings-road
+clean
+settings_text "" >"$settings"
+start
+main="$(wait_window "$guard" Qorvel)" && wait_for "locked $main" || fail "not locked at first"
+prompt() {  # the password prompt, answered
+  click "$main" 20 8  # 设置
+  local box
+  box="$(wait_window "$guard" app)" || { fail "no password prompt"; return; }
+  key "$box" $(sed 's/./& /g' <<<"$1") Return
+  wait_for "[ -z \"\$(window $guard app)\" ]" || fail "the prompt stayed"
+}
+prompt 123
+[ -z "$(window "$guard" 设置)" ] || fail "a wrong password opened the settings"
+prompt 907
+form="$(wait_window "$guard" 设置)" || fail "the right password did not open the settings window"
+# Two hours in 1..9 at least two away from now: adding them keeps the screen locked.
+now=$((10#$(date +%H))) far=()
+for h in $(seq 1 9); do [ $((h > now ? h - now : now - h)) -ge 2 ] && far+=("$h"); done
+for h in "${far[@]:0:2}"; do
+  # The hour picker has the focus at first, and again one Tab back from 添加.
+  keys=(Home) && for ((i = 1; i < h; i++)); do keys+=(Down); done
+  [ "$h" = "${far[1]}" ] && keys=(shift+Tab "${keys[@]}")
+  key "$form" "${keys[@]}"
+  click "$form" 252 50  # 添加
+  wait_for "grep -q 'hou$h=$h' '$settings'" 10 || fail "hour $h was not added: $(cat -A "$settings")"
+done
+click "$form" 64 128  # the first hour listed
+click "$form" 248 144  # 删除时段
+click "$form" 136 305  # the password
+key "$form" ctrl+a 4 3 2 1
+click "$form" 252 306  # 修改
+wait_for "file_is ${far[1]} 4321" 10 || fail "the file is $(cat -A "$settings")"
+state "$main" | grep -q ABOVE && fail "the lock stayed above the settings window"
+key "$form" alt+F4
+wait_for "[ -z \"\$(window $guard 设置)\" ]" || fail "the settings window did not close"
+wait_for "locked $main" || fail "the hour check did not resume"
+prompt 4321
+form="$(wait_window "$guard" 设置)" || fail "the new password did not open the settings window"
+click "$form" 100 8  # 结束Qorvel
+wait_for "ended $guard" || fail "the end button did not end the program"
+wait "$guard"
+rc=$?
+[ $rc -eq 0 ] || fail "the end button ended the program with $rc"
+file_is "${far[1]}" 4321 || fail "the end button wrote"
+
+# On two real monitors (Xorg's dummy driver): locked covers each from corner
+# to corner, above the rest; compact leaves the second free.
+test=every-monitor
+if [ -n "${QORVEL_BLACKBOX_XORG_DISPLAY:-}" ]; then
+  clean
+  settings_text "" >"$settings"
+  monitors="$(DISPLAY=$QORVEL_BLACKBOX_XORG_DISPLAY xrandr --listmonitors |
+    sed -n 's|.* \([0-9]*\)/[0-9]*x\([0-9]*\)/[0-9]*+\([0-9]*\)+\([0-9]*\).*|\1x\2+\3,\4|p')"
+  covers() {  # the geometry of each window of the guard above the others
+    local w
+    for w in $(xdotool search --all --onlyvisible --pid "$guard" --name '^Qorvel$' 2>/dev/null); do
+      state "$w" | grep -q ABOVE && geometry "$w"
+    done | sort
+  }
+  DISPLAY=$QORVEL_BLACKBOX_XORG_DISPLAY start
+  DISPLAY=$QORVEL_BLACKBOX_XORG_DISPLAY wait_for '[ "$(covers)" = "$(sort <<<"$monitors")" ]' ||
+    fail "covered: $(DISPLAY=$QORVEL_BLACKBOX_XORG_DISPLAY covers | tr '\n' ' '); monitors: $(tr '\n' ' ' <<<"$monitors")"
+  settings_text "$every_hour" >"$settings"
+  DISPLAY=$QORVEL_BLACKBOX_XORG_DISPLAY wait_for '[ -z "$(covers)" ]' || fail "still covered while compact"
+  stop "$guard"
+else
+  echo "skipped: every-monitor (no Xorg dummy display; needs root and xserver-xorg-video-dummy)"
+fi
+
+# Without a display it can use, a clear message and exit code 1, never Qt's abort.
+test=no-display
+for display in "" :4999; do
+  out="$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u DISPLAY ${display:+DISPLAY=$display} "$exe" 2>&1)"
+  rc=$?
+  [ $rc -eq 1 ] && grep -qF "qorvel: cannot open the X display (DISPLAY=${display:-not set})" <<<"$out" &&
+    grep -qF "无法连接 X 显示" <<<"$out" || fail "DISPLAY=$display: $rc $out"
+done
+
+clean
+[ "$failures" -eq 0 ] && echo "blackbox: all passed" || echo "blackbox: $failures failure(s)" >&2
+[ "$failures" -eq 0 ]
