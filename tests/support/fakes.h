@@ -11,12 +11,24 @@
 #include "platform/portable/ini_text.h"
 #include "platform/services.h"
 #include "store/module1.h"
-#include "support/settings_text.h"
 
 namespace qorvel::test {
 
 using Log = std::vector<std::string>;
 template <class N> std::string Str(N n) { return std::to_string(n); }
+
+// The settings file's text as Windows writes it: these hours, password and
+// start-up flag; the defaults give the first-run file.
+inline const std::vector<int> kFirstRunHours = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                                13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+
+inline std::string SettingsText(const std::vector<int>& hours = kFirstRunHours, std::string_view password = "907",
+                                char flag = '0') {
+  std::string text = "[HOUR]\r\n";
+  for (const int h : hours) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  return text + "[mm]\r\nnober=" + std::string(password) + "\r\n[bb]\r\ntwo=" + flag + "\r\n";
+}
+
 
 // Settings files kept in memory as code page 936 bytes and edited by the
 // portable engine, so the logic meets the real file rules.

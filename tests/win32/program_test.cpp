@@ -14,7 +14,7 @@
 
 #include "platform/codepage.h"
 #include "platform/win32/text.h"
-#include "support/settings_text.h"
+#include "support/fakes.h"
 
 namespace qorvel {
 namespace {
@@ -137,9 +137,11 @@ struct Guard {
     PostMessageW(GetDlgItem(Main(), kCommand2), BM_CLICK, 0, 0);
     return WaitWindow(L"#32770", "app");
   }
-  // The password typed into the prompt and OK.
+  // The password typed into the prompt, which shows bullets, and OK.
   void Enter(HWND prompt, const wchar_t* password) const {
-    SendMessageW(FindWindowExW(prompt, nullptr, L"Edit", nullptr), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
+    const HWND field = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
+    EXPECT_NE(GetWindowLongW(field, GWL_STYLE) & ES_PASSWORD, 0);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
     PostMessageW(prompt, WM_COMMAND, IDOK, 0);
     WaitFor([&] { return !IsWindow(prompt); });
   }
