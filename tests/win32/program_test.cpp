@@ -12,7 +12,10 @@
 #include <iterator>
 #include <vector>
 
+#include "guard/startup.h"
 #include "platform/codepage.h"
+#include "platform/win32/form1_window.h"
+#include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
 #include "support/fakes.h"
 
@@ -22,12 +25,9 @@ namespace {
 using platform::win32::Narrow;
 using test::SettingsText;
 
+namespace w32 = platform::win32;
+using F1 = w32::Form1Window;
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kPrompt[] = "是否加入开机启动\r\n软件显示屏幕左上角\r\n初始密码:907";
-// Control ids of the main window and the settings window.
-constexpr int kCommand1 = 101, kCommand2 = 102, kCommand3 = 103, kCommand4 = 104, kCommand5 = 105, kL1 = 201,
-              kLabel1 = 202, kLabel2 = 203, kCombo1 = 202, kForm2Add = 203, kList1 = 205, kForm2Delete = 206,
-              kText1 = 208, kForm2Save = 209, kForm2End = 210;
 
 // Polls until ready() or the time is up; a busy machine only makes it wait.
 template <typename Ready>
@@ -134,7 +134,7 @@ struct Guard {
   }
   // The settings button's password prompt, once it shows.
   HWND Prompt() const {
-    PostMessageW(GetDlgItem(Main(), kCommand2), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(Main(), F1::kCommand2), BM_CLICK, 0, 0);
     return WaitWindow(L"#32770", "app");
   }
   // The password typed into the prompt, which shows bullets, and OK.
@@ -165,14 +165,14 @@ TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
     const Guard second;
     EXPECT_NE(second.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr) << "the second instance asked";
     EXPECT_EQ(second.Box(), nullptr);
-    ASSERT_TRUE(first.Answer(kPrompt, IDCANCEL));
+    ASSERT_TRUE(first.Answer(guard::kRegisterPrompt, IDCANCEL));
     EXPECT_NE(first.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
     EXPECT_EQ(SettingsFile(), SettingsText());
     EXPECT_EQ(RunValue(), "");
   }
   const Guard registered;
-  ASSERT_TRUE(registered.Answer(kPrompt, IDOK)) << "the prompt did not come back after Cancel";
-  ASSERT_TRUE(registered.Answer("设置成功,重启后生效", IDOK));
+  ASSERT_TRUE(registered.Answer(guard::kRegisterPrompt, IDOK)) << "the prompt did not come back after Cancel";
+  ASSERT_TRUE(registered.Answer(guard::kRegisterDone, IDOK));
   std::string expected = Narrow(ExePath().substr(0, ExePath().rfind(L'\\'))) + "\\qorvel";
   if (expected.find(' ') != std::string::npos) expected = "\"" + expected + "\"";
   EXPECT_EQ(RunValue(), expected);
@@ -190,7 +190,7 @@ TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
     const Guard guard;
     HWND main = nullptr;
     const auto layout = [&] {
-      RECT r{}, work{}, button = Rect(GetDlgItem(main, kCommand2));
+      RECT r{}, work{}, button = Rect(GetDlgItem(main, F1::kCommand2));
       GetWindowRect(main, &r);
       SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
       if (IsIconic(main) || (IsZoomed(main) != FALSE) != locked || Topmost(main) != locked) return false;
@@ -208,8 +208,8 @@ TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
     SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(IsWindow(main) && IsWindowVisible(main)) << "closed";
     if (locked) {
-      const RECT clock = Rect(GetDlgItem(main, kL1), main), banner = Rect(GetDlgItem(main, kLabel1), main);
-      EXPECT_NE(Text(GetDlgItem(main, kL1)).find('/'), std::string::npos) << "no date";
+      const RECT clock = Rect(GetDlgItem(main, F1::kL1), main), banner = Rect(GetDlgItem(main, F1::kLabel1), main);
+      EXPECT_NE(Text(GetDlgItem(main, F1::kL1)).find('/'), std::string::npos) << "no date";
       EXPECT_GT(clock.right - clock.left, 600) << "72 pt, sized to the date, not to \"Label1\"";
       EXPECT_TRUE(banner.top == 136 && banner.right - banner.left > 200 && banner.bottom - banner.top > 30)
           << "26.25 pt, sized to its text";
@@ -219,14 +219,14 @@ TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
     for (int h = 0; h < 24; ++h) hours = std::to_string(h) + "点  " + hours;
     // Each button where it was designed; the hours button fills the hours line.
     const struct { int id; RECT at; std::string label2; } buttons[] = {
-        {kCommand5, {120, 0, 180, 17}, ""}, {kCommand3, {40, 0, 81, 17}, ""}, {kCommand1, {80, 0, 121, 17}, ""},
-        {kCommand4, {180, 0, 240, 17}, hours}};
+        {F1::kCommand5, {120, 0, 180, 17}, ""}, {F1::kCommand3, {40, 0, 81, 17}, ""}, {F1::kCommand1, {80, 0, 121, 17}, ""},
+        {F1::kCommand4, {180, 0, 240, 17}, hours}};
     for (const auto& b : buttons) {
       const RECT r = Rect(GetDlgItem(main, b.id), main);
       EXPECT_TRUE(EqualRect(&r, &b.at)) << b.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
-      if (b.id == kCommand5 || b.id == kCommand4) Click(main, b.id);  // the others lock or power off
-      const RECT label2 = Rect(GetDlgItem(main, kLabel2), main);
-      EXPECT_EQ(Text(GetDlgItem(main, kLabel2)), b.label2) << b.id;
+      if (b.id == F1::kCommand5 || b.id == F1::kCommand4) Click(main, b.id);  // the others lock or power off
+      const RECT label2 = Rect(GetDlgItem(main, F1::kLabel2), main);
+      EXPECT_EQ(Text(GetDlgItem(main, F1::kLabel2)), b.label2) << b.id;
       EXPECT_EQ(label2.left == 248 && label2.right - label2.left > 500, !b.label2.empty()) << "sized to its text";
     }
     EXPECT_NE(SendMessageW(main, WM_QUERYENDSESSION, 0, 0), 0);
@@ -256,20 +256,20 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenEndsTheProgram) {
   ASSERT_NE(form = guard.WaitWindow(L"QorvelForm2", "设置"), nullptr) << "the right password opened nothing";
   EXPECT_FALSE(IsWindowEnabled(main)) << "not modal over the main window";
   EXPECT_FALSE(Topmost(main)) << "the lock stays above the settings window";
-  EXPECT_EQ(Text(GetDlgItem(form, kText1)), "907");
-  EXPECT_EQ(SendDlgItemMessageW(form, kCombo1, CB_GETCURSEL, 0, 0), CB_ERR);
-  Click(form, kForm2Add);  // nothing picked: nothing added
+  EXPECT_EQ(Text(GetDlgItem(form, w32::kForm2Text1)), "907");
+  EXPECT_EQ(SendDlgItemMessageW(form, w32::kForm2Combo1, CB_GETCURSEL, 0, 0), CB_ERR);
+  Click(form, w32::kForm2Command1);  // nothing picked: nothing added
   for (const int index : {0, 4}) {  // the hours 0, then 5
-    SendDlgItemMessageW(form, kList1, LB_SETCURSEL, index, 0);
-    Click(form, kForm2Delete);
+    SendDlgItemMessageW(form, w32::kForm2List1, LB_SETCURSEL, index, 0);
+    Click(form, w32::kForm2Command2);
   }
   for (const int index : {4, 2}) {  // 5 again, then 3, which is listed
-    SendDlgItemMessageW(form, kCombo1, CB_SETCURSEL, index, 0);
-    Click(form, kForm2Add);
+    SendDlgItemMessageW(form, w32::kForm2Combo1, CB_SETCURSEL, index, 0);
+    Click(form, w32::kForm2Command1);
   }
-  EXPECT_EQ(SendDlgItemMessageW(form, kList1, LB_GETCOUNT, 0, 0), 23) << "refreshed after each change";
-  SendDlgItemMessageW(form, kText1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"家长=口令"));
-  Click(form, kForm2Save);
+  EXPECT_EQ(SendDlgItemMessageW(form, w32::kForm2List1, LB_GETCOUNT, 0, 0), 23) << "refreshed after each change";
+  SendDlgItemMessageW(form, w32::kForm2Text1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"家长=口令"));
+  Click(form, w32::kForm2Command3);
   ShowWindow(main, SW_MINIMIZE);  // stays so while the hour check is off
   PostMessageW(form, WM_CLOSE, 0, 0);
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(form); })) << "still open";
@@ -280,11 +280,11 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenEndsTheProgram) {
   EXPECT_EQ(SettingsFile(), platform::utf8_to_cp936(test::SettingsText(hours, "家长=口令", '1')));
   std::string line;
   for (const int h : hours) line = std::to_string(h) + "点  " + line;
-  EXPECT_EQ(Text(GetDlgItem(main, kLabel2)), line) << "the hours line, refreshed on closing";
+  EXPECT_EQ(Text(GetDlgItem(main, F1::kLabel2)), line) << "the hours line, refreshed on closing";
 
   guard.Enter(guard.Prompt(), L"家长=口令");
   ASSERT_NE(form = guard.WaitWindow(L"QorvelForm2", "设置"), nullptr) << "the new password opened nothing";
-  PostMessageW(GetDlgItem(form, kForm2End), BM_CLICK, 0, 0);
+  PostMessageW(GetDlgItem(form, w32::kForm2Command4), BM_CLICK, 0, 0);
   EXPECT_TRUE(guard.Ended(0)) << "the end button did not end the program";
   DeleteFileW(L"C:\\mdb.ini");
 }
