@@ -102,11 +102,6 @@ qorvel_start_xorg_dummy() {
     DISPLAY=":$n" xrandr --newmode qorvel1024x768 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
     DISPLAY=":$n" xrandr --addmode DUMMY1 qorvel1024x768
     DISPLAY=":$n" xrandr --output DUMMY1 --mode qorvel1024x768 --right-of DUMMY0
-    # DUMMY2 is the monitor a test plugs in later. Wine follows only outputs
-    # that were on once before it started, so it is switched on and off here.
-    DISPLAY=":$n" xrandr --addmode DUMMY2 800x600
-    DISPLAY=":$n" xrandr --output DUMMY2 --mode 800x600 --right-of DUMMY1
-    DISPLAY=":$n" xrandr --output DUMMY2 --off
     for _ in $(seq 100); do
       if DISPLAY=":$n" xrandr --listmonitors | grep -q '^Monitors: 2'; then
         export QORVEL_XORG_DISPLAY=":$n"
