@@ -163,10 +163,10 @@ TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
     // A second copy while the first still asks, the flag still 0: its main
     // window comes only after its start-up, which must ask nothing.
     const Guard second;
-    EXPECT_NE(second.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr) << "the second instance asked";
+    ASSERT_NE(second.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr) << "the second instance asked";
     EXPECT_EQ(second.Box(), nullptr);
     ASSERT_TRUE(first.Answer(guard::kRegisterPrompt, IDCANCEL));
-    EXPECT_NE(first.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
+    ASSERT_NE(first.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
     EXPECT_EQ(SettingsFile(), SettingsText());
     EXPECT_EQ(RunValue(), "");
   }
@@ -201,9 +201,9 @@ TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
     EXPECT_EQ(GetWindowLongPtrW(main, GWL_EXSTYLE) & (WS_EX_TOOLWINDOW | WS_EX_APPWINDOW), WS_EX_TOOLWINDOW)
         << "no task-bar button";
     ShowWindow(main, SW_MINIMIZE);
-    EXPECT_TRUE(WaitFor(layout)) << "still minimised";
+    ASSERT_TRUE(WaitFor(layout)) << "still minimised";
     if (!locked) SetWindowPos(main, nullptr, 300, 200, 400, 300, SWP_NOZORDER);
-    EXPECT_TRUE(WaitFor(layout)) << "left where it was moved";
+    ASSERT_TRUE(WaitFor(layout)) << "left where it was moved";
     SendMessageW(main, WM_CLOSE, 0, 0);
     SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(IsWindow(main) && IsWindowVisible(main)) << "closed";
@@ -272,8 +272,8 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenEndsTheProgram) {
   Click(form, w32::kForm2Command3);
   ShowWindow(main, SW_MINIMIZE);  // stays so while the hour check is off
   PostMessageW(form, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(form); })) << "still open";
-  EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(main) && !IsIconic(main); })) << "the hour check did not resume";
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(form); })) << "still open";
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(main) && !IsIconic(main); })) << "the hour check did not resume";
   std::vector<int> hours{1, 2, 3, 4};
   for (int h = 6; h <= 23; ++h) hours.push_back(h);
   hours.push_back(5);
