@@ -29,7 +29,6 @@ inline std::string SettingsText(const std::vector<int>& hours = kFirstRunHours, 
   return text + "[mm]\r\nnober=" + std::string(password) + "\r\n[bb]\r\ntwo=" + flag + "\r\n";
 }
 
-
 // Settings files kept in memory as code page 936 bytes and edited by the
 // portable engine, so the logic meets the real file rules.
 struct MemoryProfileFile final : platform::ProfileFile {
