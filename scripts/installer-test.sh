@@ -95,8 +95,10 @@ for pair in 080404b0 "ProductName Qorvel" "FileVersion $version" "ProductVersion
 done
 LC_ALL=C grep -qaP '\xb6\x5b\x7f\x95' "$installed/qorvel.exe" && pass "Chinese FileDescription (家长)" ||
   fail "the resources lack 家长"
-{ strings "$link"; strings -el "$link"; } | grep -qiF 'C:\Program Files\Qorvel\qorvel.exe' &&
-  pass "shortcut to the installed qorvel.exe" || fail "shortcut: $(strings -el "$link" | tr '\n' ' ')"
+# Read whole first: a grep -q that stops early would end strings with SIGPIPE (pipefail).
+shortcut="$(strings "$link"; strings -el "$link")"
+grep -qiF 'C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut to the installed qorvel.exe" ||
+  fail "shortcut: $(tr '\n' ' ' <<<"$shortcut")"
 [ "$(wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -c "$version")" -ge 1 ] &&
   pass "Add/Remove Programs entry" || fail "no uninstall entry with version $version"
 
