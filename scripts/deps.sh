@@ -63,8 +63,10 @@ qorvel_start_xvfb() {
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     QORVEL_XVFB_PID=$!
-    for _ in $(seq 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+    # Ready once it answers; one that ended lost the display to another.
+    for _ in $(seq 300); do
+      kill -0 "$QORVEL_XVFB_PID" 2>/dev/null || break
+      DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && { export DISPLAY=":$n"; return 0; }
       sleep 0.1
     done
     kill "$QORVEL_XVFB_PID" 2>/dev/null || true
@@ -102,11 +104,6 @@ qorvel_start_xorg_dummy() {
     DISPLAY=":$n" xrandr --newmode qorvel1024x768 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
     DISPLAY=":$n" xrandr --addmode DUMMY1 qorvel1024x768
     DISPLAY=":$n" xrandr --output DUMMY1 --mode qorvel1024x768 --right-of DUMMY0
-    # DUMMY2 is the monitor a test plugs in later. Wine follows only outputs
-    # that were on once before it started, so it is switched on and off here.
-    DISPLAY=":$n" xrandr --addmode DUMMY2 800x600
-    DISPLAY=":$n" xrandr --output DUMMY2 --mode 800x600 --right-of DUMMY1
-    DISPLAY=":$n" xrandr --output DUMMY2 --off
     for _ in $(seq 100); do
       if DISPLAY=":$n" xrandr --listmonitors | grep -q '^Monitors: 2'; then
         export QORVEL_XORG_DISPLAY=":$n"

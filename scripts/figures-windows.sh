@@ -4,10 +4,10 @@
 # times, each after a run long enough (10 s) not to count as a loop that
 # backs off; the median from the end to the new guard's window, goal at most
 # 1 s, never checked. Run by scripts/figures when build/windows-release and
-# build/windows (install_probe.exe) are built.
+# build/windows (guard_probe.exe) are built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-probe="$PWD/build/windows/tests/win32/install_probe.exe"
+probe="$PWD/build/windows/tests/win32/guard_probe.exe"
 export WINEPREFIX="$PWD/build/windows-release/figures-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=zh_CN.UTF-8
 trap 'wineserver -k 2>/dev/null || true' EXIT

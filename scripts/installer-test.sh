@@ -3,7 +3,7 @@
 # its own: size and imports of qorvel.exe and qorvel-guardian.exe, then
 # install, the guardian bringing the guard back, install over the running
 # program, the parent's end button, uninstall. Expects build/windows-release (the
-# installer) and build/windows (tests/win32/install_probe.exe) to be built;
+# installer) and build/windows (tests/win32/guard_probe.exe) to be built;
 # scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,6 @@ release="$root/build/windows-release"
 exe="$release/src/app/qorvel.exe"
 guardian="$release/src/app/qorvel-guardian.exe"
 installer="$release/Qorvel-$version-setup.exe"
-probe="$root/build/windows/tests/win32/install_probe.exe"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -113,25 +112,18 @@ for line in 'ImagePath    REG_SZ    "C:\Program Files\Qorvel\qorvel-guardian.exe
 done
 [ -f "$link" ] && pass "Start-menu shortcut" || fail "no Start-menu shortcut"
 
-expected_version="$version.0"
-info=$(probe version 'C:\Program Files\Qorvel\qorvel.exe')
-while IFS='|' read -r line; do
-  grep -qxF "$line" <<<"$info" && pass "resources: $line" || fail "resources lack '$line'"
-done <<EOT
-fixed=$expected_version
-translation=080404b0
-icons=1
-ProductName=Qorvel
-FileVersion=$version
-ProductVersion=$version
-EOT
-grep -q '^FileDescription=.*家长' <<<"$info" && pass "Chinese FileDescription" || fail "FileDescription: $info"
-
-shortcut=$(probe link 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Qorvel.lnk')
-grep -qixF 'target=C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut target" ||
-  fail "shortcut: $shortcut"
-grep -qixF 'icon=C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut icon" ||
-  fail "shortcut icon: $shortcut"
+# The version resource's strings (UTF-16: each key, then its value) and the
+# shortcut's paths, as they stand in the files.
+info=" $(strings -el "$installed/qorvel.exe" | tr '\n' ' ') "
+for pair in 080404b0 "ProductName Qorvel" "FileVersion $version" "ProductVersion $version"; do
+  grep -qF " $pair " <<<"$info" && pass "resources: $pair" || fail "resources lack '$pair'"
+done
+LC_ALL=C grep -qaP '\xb6\x5b\x7f\x95' "$installed/qorvel.exe" && pass "Chinese FileDescription (家长)" ||
+  fail "the resources lack 家长"
+# Read whole first: a grep -q that stops early would end strings with SIGPIPE (pipefail).
+shortcut="$(strings "$link"; strings -el "$link")"
+grep -qiF 'C:\Program Files\Qorvel\qorvel.exe' <<<"$shortcut" && pass "shortcut to the installed qorvel.exe" ||
+  fail "shortcut: $(tr '\n' ' ' <<<"$shortcut")"
 [ "$(wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -c "$version")" -ge 1 ] &&
   pass "Add/Remove Programs entry" || fail "no uninstall entry with version $version"
 

@@ -4,7 +4,7 @@
 # a private runtime directory, and private /var/lib/qorvel and
 # /etc/xdg/autostart (private-dirs.sh). Exits 77 when no mount namespace
 # can be made.
-#   tests/blackbox/run.sh build/linux/tests/blackbox/blackbox_tests [gtest args]
+#   tests/blackbox/run.sh command [args...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/deps.sh"
@@ -28,15 +28,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# openbox on a display, ready once it has announced itself on the root window.
+# openbox on a display, ready once it has announced itself on the root
+# window; started again if it ended (a display not yet taking clients).
 start_openbox() {
-  DISPLAY="$1" openbox >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 200); do
+  local pid="" log="$tmp/openbox-${1#:}.log"
+  for _ in $(seq 1200); do
+    if [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
+      DISPLAY="$1" openbox >>"$log" 2>&1 &
+      pid=$!
+      pids+=("$pid")
+    fi
     DISPLAY="$1" xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.05
   done
-  echo "blackbox: openbox did not start on $1" >&2
+  echo "blackbox: openbox did not start on $1 within 60 s:" >&2
+  cat "$log" >&2
   return 1
 }
 
@@ -56,13 +62,4 @@ export XDG_RUNTIME_DIR="$tmp/runtime" QORVEL_BLACKBOX_TMP="$tmp"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-system-bus"
 unset DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM
 locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$' && export LC_ALL=zh_CN.UTF-8
-# The guardian's tests: a private bus with a stand-in logind, which leads the
-# session it lists, so it is started with the environment a guard needs.
-logind="$(dirname "$1")/../linux/fake_logind"
-if [ -x "$logind" ] && { read -r bus && read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1); then
-  pids+=("$bus_pid")
-  "$logind" "$bus" "$tmp/logind-calls" yes &
-  pids+=($!)
-  export QORVEL_BLACKBOX_BUS="$bus"
-fi
 "$here/private-dirs.sh" "$@"

@@ -33,7 +33,7 @@ struct Rig : test::FakeGuard {
   explicit Rig(platform::VirtualDesktops* worker = nullptr) : covers{screens, worker ? worker : &desktops} {
     form.set_covers(&covers);
     SetFile("[HOUR]\r\nhou1=1\r\n");  // locked at 00:30, compact at 01:30
-    screens.screens = std::vector{kMain};
+    screens.screens = std::vector{kMain, kRight};
     screens.main = kMain;
   }
   Log Tick(int hour = 0) {
@@ -72,15 +72,15 @@ TEST(Covers, EveryOtherMonitorIsCoveredAfterTheMainWindowsOwnCalls) {
 
 TEST(Covers, FollowTheMonitorSetFromTickToTick) {
   const ScreenRect moved{1280, 256, 2304, 1024};
-  // Each step: the monitors for the tick (nullopt: unreadable), the hour, and
-  // the covers' calls after the main window's.
+  // Each step: the monitors for the tick, the hour, and the covers' calls
+  // after the main window's.
   const struct { const char* what; Monitors monitors; int hour; Log covers; } steps[] = {
       {"second monitor", std::vector{kMain, kRight}, 0, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
       {"same set: only topmost again", std::vector{kMain, kRight}, 0, {"raise 1280,0,2304,768"}},
       {"plugged in", std::vector{kMain, kRight, kLeft}, 0,
        {"cover -800,0,0,600", "raise 1280,0,2304,768", "raise -800,0,0,600"}},
       {"unplugged", std::vector{kMain, kLeft}, 0, {"uncover 1280,0,2304,768", "raise -800,0,0,600"}},
-      {"a glitch keeps the covers", std::nullopt, 0, {"raise -800,0,0,600"}},
+      {"a glitch listing none keeps the covers", std::vector<ScreenRect>{}, 0, {"raise -800,0,0,600"}},
       {"moved", std::vector{kMain, moved}, 0,
        {"uncover -800,0,0,600", "cover 1280,256,2304,1024", "raise 1280,256,2304,1024"}},
       {"compact removes all", std::vector{kMain, moved}, 1, {"uncover 1280,256,2304,1024"}},
@@ -97,7 +97,6 @@ TEST(Covers, FollowTheMonitorSetFromTickToTick) {
 
 TEST(Covers, ADisabledTimerKeepsThemAndAFailedCoverIsTriedAgain) {
   Rig r;
-  r.screens.screens = std::vector{kMain, kRight};
   r.screens.fail_creates = true;
   EXPECT_EQ(r.Tick(), Then(kLocked, {"cover 1280,0,2304,768"}));
   r.screens.fail_creates = false;
@@ -122,7 +121,6 @@ TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToItAtTheNextTick) {
   };
   for (const auto& c : cases) {
     Rig r;
-    r.screens.screens = std::vector{kMain, kRight};
     r.desktops.available = c.available;
     r.desktops.here = c.here;
     r.desktops.desktop_of = c.on;
@@ -170,6 +168,7 @@ TEST(DesktopWorker, AHungManagerLeavesTheTicksAtTheirPaceAndItsLateAnswerIsActed
   const auto hung = std::make_shared<Hung>();
   platform::DesktopWorker worker([hung] { return std::make_unique<Hung::Manager>(hung); });
   Rig r(&worker);
+  r.screens.screens = std::vector{kMain};
   r.Tick();
   std::unique_lock lock(hung->m);
   ASSERT_TRUE(hung->cv.wait_for(lock, std::chrono::seconds(10), [&] { return hung->inside; }));

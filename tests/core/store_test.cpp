@@ -1,14 +1,14 @@
-// The settings store: the file routines and the readers applied to their
-// lines; the profile engine on bytes, with the rules Windows applies; and what
-// the portable profile file leaves on disk. Whole sequences (first run, delete
-// then add) are checked through the fakes by the guard and settings tests.
+// The settings store: the readers applied to a line, the profile engine on
+// bytes with the rules Windows applies, and what the portable profile file
+// leaves on disk. The routines themselves are met through the guard and
+// settings tests.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 
 #include "platform/portable/ini_text.h"
 #include "platform/portable/portable_profile_file.h"
@@ -20,57 +20,21 @@ namespace {
 namespace fs = std::filesystem;
 namespace ini = platform::ini;
 using namespace std::string_literals;
-using namespace store;
-using test::Log;
-
-struct Module1 : ::testing::Test { Log log; test::MemoryProfileFile profile{log}; };
-
-TEST_F(Module1, RoutinesPassTheirArgumentsInTheirOwnOrders) {
-  EXPECT_TRUE(ReadProfileSection(profile, "HOUR", kSettingsFile).empty());
-  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "mm", "nober", " 9=07 "));
-  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "HOUR", "hou5", ""));
-  EXPECT_EQ(DeleteProfileValue(profile, "mm", "nober", kSettingsFile), 0);
-  EXPECT_FALSE(WriteProfileValue(profile, kSettingsFile, "mm", "   ", "1")) << "blank key";
-  EXPECT_FALSE(WriteProfileValue(profile, kSettingsFile, "", "nober", "1")) << "blank section";
-  EXPECT_EQ(log, (Log{"write [mm] nober= 9=07 ", "write [HOUR] hou5=", "write [mm] nober deleted"}));
-  EXPECT_EQ(ReadProfileSection(profile, "hour", kSettingsFile), Log{"hou5="});
-  profile.fail_writes = true;
-  EXPECT_TRUE(WriteProfileValue(profile, kSettingsFile, "mm", "nober", "1")) << "a refused write still counts";
-
-  struct Throwing final : platform::ProfileFile {
-    std::string get_section(std::string_view, std::size_t, std::string_view) override { return {}; }
-    bool write_string(std::string_view, std::string_view, std::optional<std::string_view>, std::string_view) override {
-      throw std::runtime_error("disk gone");
-    }
-  } throwing;
-  EXPECT_FALSE(WriteProfileValue(throwing, kSettingsFile, "mm", "nober", "1"));
-  EXPECT_EQ(DeleteProfileValue(throwing, "mm", "nober", kSettingsFile), 0);
-}
-
-TEST_F(Module1, ASectionOverTheBufferIsReadAsFarAsItFits) {
-  std::string text = "[HOUR]\r\n";
-  const std::string value(990, '7');
-  for (int i = 0; i < 40; ++i) text += "hou" + std::to_string(i) + "=" + value + "\r\n";  // about 40000 bytes
-  profile.set_text(kSettingsFile, text);
-  const auto hours = ReadProfileSection(profile, "HOUR", kSettingsFile);
-  ASSERT_EQ(hours.size(), 33u);  // 32 whole lines, then a cut one
-  EXPECT_EQ(hours[31], "hou31=" + value);
-  std::size_t total = 0;
-  for (const auto& h : hours) total += h.size() + 1;
-  EXPECT_EQ(total, kSectionBufferSize - 1);  // the cut line ends at the first of the two NULs
-}
 
 TEST(LineReaders, ValueFieldStopsAtTheNextEqualsAndValReadsNumbersAsBasicDoes) {
   const struct { const char* line; const char* field; } fields[] = {
       {"hou8=8", "8"}, {"nober=a=b", "a"}, {"nober=", ""}, {"=x", "x"}, {"noequals", ""}};
-  for (const auto& c : fields) EXPECT_EQ(ValueField(c.line), c.field) << c.line;
+  for (const auto& c : fields) EXPECT_EQ(store::ValueField(c.line), c.field) << c.line;
   const struct { const char* text; double value; } cases[] = {
-      {"08", 8},      {"8.5", 8.5},      {"", 0},         {"abc", 0},         {"12abc", 12},  {"  \t7", 7},
-      {"1 2", 12},    {"- 5", -5},       {"+5", 5},       {"+-5", 0},         {"-.5", -0.5},  {"1.2.3", 1.2},
-      {"1e3", 1000},  {"1E-2", 0.01},    {"2d2", 200},    {"1e", 1},          {"1 e 2", 100}, {"&H1F", 31},
-      {"&hff", 255},  {"&H8000", -32768}, {"&HFFFF", -1}, {"&H10000", 65536}, {"&O17", 15},   {"&O8", 0},
-      {"&H", 0},      {" &H 1F", 31},    {"12=13", 12}};
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(Val(c.text), c.value) << '"' << c.text << '"';
+      {"08", 8},       {"8.5", 8.5},        {"", 0},           {"abc", 0},          {"12abc", 12},  {"  \t7", 7},
+      {"1 2", 12},     {"- 5", -5},         {"+5", 5},         {"+-5", 0},          {"-.5", -0.5},  {"1.2.3", 1.2},
+      {"1e3", 1000},   {"1E-2", 0.01},      {"2d2", 200},      {"1e", 1},           {"1 e 2", 100}, {"&H1F", 31},
+      {"&hff", 255},   {"&H7FFF", 32767},   {"&H8000", -32768}, {"&HFFFF", -1},     {"&H10000", 65536},
+      {"&HFFFFFFFF", -1}, {"&O17", 15},     {"&O8", 0},        {"&H", 0},           {" &H 1F", 31}, {"12=13", 12},
+      {"1e999", HUGE_VAL}, {"-1e999", -HUGE_VAL},
+      {"&H10000000000000000", 1152921504606846976.0},  // digits past 64 bits are dropped, not wrapped to 0
+  };
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(store::Val(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(IniRead, SectionsAsWindowsReturnsThem) {
@@ -86,6 +50,7 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
        "s", 100, "  a = 1 \0noeq\0=v\0\0"s, 17},
       {"LF line ends, no final line end", "[s]\nk=1\nj=2", "s", 100, "k=1\0j=2\0\0"s, 8},
       {"first of two like-named sections", "[s]\r\nk=1\r\n[S]\r\nk=2\r\n", "s", 100, "k=1\0\0"s, 4},
+      {"the name ends at the last ]", "[a]]\r\nk=1\r\n", "a]", 100, "k=1\0\0"s, 4},
       {"exactly fits", names, "s", 37, all, 35},
       {"one byte short: still two NULs", names, "s", 36, all, 34},
       {"cut inside a double-byte character", "[s]\r\nk=\xd6\xd0\xce\xc4\r\n", "s", 7, "k=\xd6\xd0\xce\0\0"s, 5},
@@ -121,6 +86,7 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"new section last, no blank line", two, "bb", "two", "0", two + "[bb]\r\ntwo=0\r\n"},
       {"new key after its section's last line", two, "hour", "hou2", "2", hour + "hou2=2\r\n[mm]\r\nnober=907\r\n"},
       {"replace keeps line and key spelling", two, "HOUR", "HOU1", "5", "[HOUR]\r\nhou1=5\r\n[mm]\r\nnober=907\r\n"},
+      {"the first of two like keys", "[s]\r\n k =1\r\nK=2\r\n", "s", "k", "3", "[s]\r\nk=3\r\nK=2\r\n"},
       {"value kept whole", two, "mm", "nober", " a=b ", hour + "[mm]\r\nnober= a=b \r\n"},
       {"an empty value is a value", two, "mm", "nober", "", hour + "[mm]\r\nnober=\r\n"},
       {"the same value changes nothing", "[HOUR]\r\nhou1=1", "HOUR", "hou1", "1", std::nullopt},
@@ -171,16 +137,16 @@ struct PortableFile : ::testing::Test {
 
 TEST_F(PortableFile, StoresCodePage936AndReplacesTheFileWhole) {
   EXPECT_EQ(profile.get_section("mm", 32767, file), std::string(2, '\0'));
-  EXPECT_TRUE(profile.write_string("mm", "nober", "密码", file));
-  const std::string gbk = "[mm]\r\nnober=\xc3\xdc\xc2\xeb\r\n";
+  EXPECT_TRUE(profile.write_string("mm", "nober", "密码😀", file));  // outside code page 936: one ? per UTF-16 unit
+  const std::string gbk = "[mm]\r\nnober=\xc3\xdc\xc2\xeb??\r\n";
   EXPECT_EQ(Bytes(file), gbk);
   EXPECT_EQ(profile.get_section("mm", 11, file), std::string("nober=密?\0\0", 12)) << "a cut character reads as ?";
-  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0\0", 14));
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码??\0\0", 16));
   fs::create_hard_link(file, dir / "old");  // keeps the old bytes in view
   EXPECT_TRUE(profile.write_string("mm", "x", "1", file));
   EXPECT_EQ(Bytes(dir / "old"), gbk) << "written in place, not replaced";
   EXPECT_EQ(Bytes(file), gbk + "x=1\r\n");
-  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码\0x=1\0\0", 18)) << "the new bytes are read";
+  EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码??\0x=1\0\0", 20)) << "the new bytes are read";
   EXPECT_EQ(Entries(), 2) << "no temporary file left";
 }
 
@@ -190,21 +156,21 @@ TEST_F(PortableFile, AWriteThatChangesNothingOrCannotBeDoneLeavesTheFileAlone) {
   const auto stamp = fs::last_write_time(file);
   EXPECT_TRUE(profile.write_string("BB", "TWO", "0", file));
   EXPECT_TRUE(profile.write_string("bb", "one", std::nullopt, file));
-  EXPECT_TRUE(profile.write_string("xx", "one", std::nullopt, (dir / "none.ini").string()));
   EXPECT_EQ(fs::last_write_time(file), stamp);
+  // Read-only even for root, as the read-only attribute is on Windows.
   fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   EXPECT_FALSE(profile.write_string("bb", "two", "1", file));
-  EXPECT_FALSE(profile.write_string("bb", "two", std::nullopt, file));
   EXPECT_FALSE(profile.write_string("bb", "two", "1", (dir / "missing" / "mdb.ini").string()));
   EXPECT_EQ(Bytes(file), "[bb]\r\ntwo=0");
   EXPECT_EQ(Entries(), 1) << "no new file, no temporary file";
   // Code page 936 lines spliced into UTF-16 text would ruin it.
-  const std::string utf16 = "\xff\xfe[\0b\0b\0]\0"s;
-  const std::string other = (dir / "utf16.ini").string();
-  std::ofstream(other, std::ios::binary) << utf16;
-  EXPECT_FALSE(profile.write_string("bb", "two", "1", other));
-  EXPECT_EQ(Bytes(other), utf16);
+  for (const auto& utf16 : {"\xff\xfe[\0b\0b\0]\0"s, "\xfe\xff\0[\0b\0b\0]"s}) {
+    const std::string other = (dir / "utf16.ini").string();
+    std::ofstream(other, std::ios::binary) << utf16;
+    EXPECT_FALSE(profile.write_string("bb", "two", "1", other));
+    EXPECT_EQ(Bytes(other), utf16);
+  }
 }
 
 }  // namespace

@@ -17,8 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/portable/ini_text.h"
@@ -26,7 +24,6 @@
 
 namespace {
 
-using qorvel::platform::cp936_to_utf8;
 using qorvel::platform::utf8_to_cp936;
 namespace ini = qorvel::platform::ini;
 
@@ -34,32 +31,17 @@ namespace ini = qorvel::platform::ini;
 // is "]" (乚) or a letter (丄 and 乤 differ only in its case), inner spaces.
 const char* const kSections[] = {"HOUR", "hour", "Hour", "mm", "MM", "bb", "设置", "乚", "丄", "乤", "a b"};
 const char* const kKeys[] = {"hou1", "HOU1", "hou23", "hou0", "nober", "NOBER", "two", "密码", "乚k", "丄", "乤", "k k"};
-// Value pieces; a value joins up to four of them.
+// Value pieces; a value joins up to four of them, or a run past the section reader's 32767 bytes.
 const char* const kPieces[] = {"1", "907", "0", "密码", "乚", "=", " ", "  x", "[HOUR]", ";c", "a=b", "丄乤", "\t"};
 
-std::string Join(FuzzedDataProvider& in) {
-  std::string value;
-  const int n = in.ConsumeIntegralInRange(0, 4);
-  for (int i = 0; i < n; ++i) {
-    const auto piece = in.ConsumeIntegralInRange<std::size_t>(0, std::size(kPieces));
-    if (piece == std::size(kPieces)) {
-      // A very long run: past the section reader's 32767 bytes.
-      value.append(in.ConsumeIntegralInRange<std::size_t>(1, 40000), '7');
-    } else {
-      value += kPieces[piece];
-    }
-  }
-  return value;
-}
-
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// The rules again, written plainly: names compare without regard to ASCII
+// case, double-byte characters exactly; a line's key is before its first "=".
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!s.empty() && space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && space(s.back())) s.remove_suffix(1);
   return s;
 }
-
-// Names compare without regard to ASCII case; double-byte characters exactly.
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -73,33 +55,27 @@ bool SameName(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
+std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
 // The section's lines as the reader gives them, whole.
 std::vector<std::string> Lines(std::string_view file, std::string_view section) {
   const auto read = ini::get_section(file, section, file.size() + 2);
   std::vector<std::string> lines;
-  for (std::size_t pos = 0; pos < read.count;) {
-    const auto nul = read.buffer.find('\0', pos);
+  for (std::size_t pos = 0, nul; pos < read.count; pos = nul + 1) {
+    nul = read.buffer.find('\0', pos);
     lines.push_back(read.buffer.substr(pos, nul - pos));
-    pos = nul + 1;
   }
   return lines;
 }
-std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
 std::size_t KeyCount(std::string_view file, std::string_view section, std::string_view key) {
-  std::size_t n = 0;
-  for (const auto& line : Lines(file, section)) n += SameName(KeyOf(line), key) ? 1 : 0;
-  return n;
+  const auto lines = Lines(file, section);
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return SameName(KeyOf(l), key); });
 }
 
-// The step under way, printed with a broken invariant.
-std::string g_step;
-
+std::string g_step;  // the step under way, printed with a broken invariant
 void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n%s\n", what, g_step.c_str());
-    std::abort();
-  }
+  if (ok) return;
+  std::fprintf(stderr, "invariant broken: %s\n%s\n", what, g_step.c_str());
+  std::abort();
 }
 
 std::string Bytes(const std::string& path) {
@@ -107,16 +83,12 @@ std::string Bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::ptrdiff_t Entries(const std::string& dir) {  // hidden files too
-  return std::distance(std::filesystem::directory_iterator(dir), {});
-}
-
 // tmpfs when there is one: every write syncs. Removed at a normal exit; an
 // abort leaves it for a look.
 const std::string& Directory() {
   static const std::string dir = [] {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string d = std::string(base) + "/qorvel-fuzz-" + std::to_string(getpid());
+    std::string d = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/qorvel-fuzz-" +
+                    std::to_string(getpid());
     mkdir(d.c_str(), 0700);
     return d;
   }();
@@ -144,7 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     op.kind = in.ConsumeIntegralInRange(0, 3);
     op.section = kSections[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSections) - 1)];
     op.key = kKeys[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeys) - 1)];
-    op.value = Join(in);
+    for (int n = in.ConsumeIntegralInRange(0, 4); n > 0; --n) {
+      const auto piece = in.ConsumeIntegralInRange<std::size_t>(0, std::size(kPieces));
+      if (piece < std::size(kPieces)) op.value += kPieces[piece];
+      else op.value.append(in.ConsumeIntegralInRange<std::size_t>(1, 40000), '7');
+    }
     const std::size_t sizes[] = {0, 1, 2, 3, 4, 7, 16, 100, 32767};
     const auto pick = in.ConsumeIntegralInRange<std::size_t>(0, std::size(sizes));
     op.size = pick < std::size(sizes) ? sizes[pick] : in.ConsumeIntegralInRange<std::size_t>(0, 70000);
@@ -153,40 +129,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string path = Directory() + "/mdb.ini";
   chmod(path.c_str(), 0644);
-  { std::ofstream(path, std::ios::binary | std::ios::trunc) << file; }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
   qorvel::platform::PortableProfileFile profile;
 
   for (const auto& op : ops) {
-    const std::string section = utf8_to_cp936(op.section);
-    const std::string key = utf8_to_cp936(op.key);
-    const std::string value = utf8_to_cp936(op.value);
+    const std::string section = utf8_to_cp936(op.section), key = utf8_to_cp936(op.key), value = utf8_to_cp936(op.value);
     g_step = "op " + std::to_string(op.kind) + " [" + op.section + "] " + op.key + "=" + op.value.substr(0, 80) +
              " size " + std::to_string(op.size) + " on " + std::to_string(file.size()) + " bytes:";
-    for (std::size_t i = 0; i < file.size() && i < 200; ++i) {
+    for (const char c : file.substr(0, 200)) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(file[i]));
-      g_step += file[i] >= 0x20 && file[i] < 0x7F ? std::string(1, file[i]) : hex;
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      g_step += c >= 0x20 && c < 0x7F ? std::string(1, c) : hex;
     }
     if (op.kind == 0) {
       const auto read = ini::get_section(file, section, op.size);
       Check(read.buffer.size() <= op.size, "a read stays within its size");
-      if (op.size >= 2) {
-        Check(read.buffer.size() >= 2 && read.buffer.ends_with(std::string(2, '\0')), "a read ends with two NULs");
-        const auto text = profile.get_section(op.section, op.size, path);
-        Check(text.ends_with(std::string(2, '\0')), "the converted read ends with two NULs");
-      }
+      Check(op.size < 2 || (read.buffer.size() >= 2 && read.buffer.ends_with(std::string(2, '\0'))),
+            "a read ends with two NULs");
+      Check(op.size < 2 || profile.get_section(op.section, op.size, path).ends_with(std::string(2, '\0')),
+            "the converted read ends with two NULs");
       continue;
     }
-    std::optional<std::string_view> written;
-    if (op.kind != 2) written = value;
-    const auto expected = ini::write_string(file, section, key, written);
-    const std::string after = expected ? *expected : file;
-
+    const auto expected = ini::write_string(file, section, key, op.kind == 2 ? std::nullopt : std::optional(value));
     if (op.kind == 3) chmod(path.c_str(), 0444);
     const bool ok = profile.write_string(op.section, op.key, op.kind == 2 ? std::nullopt : std::optional(op.value), path);
     if (op.kind == 3) chmod(path.c_str(), 0644);
     const std::string now = Bytes(path);
-    Check(Entries(Directory()) == 1, "no file is left beside the settings file");
+    Check(std::distance(std::filesystem::directory_iterator(Directory()), {}) == 1,
+          "no file is left beside the settings file");
     // UTF-16 text is never written: code page 936 lines would ruin it.
     const bool utf16 = file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF");
     if (op.kind == 3 || utf16) {
@@ -195,32 +165,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     Check(ok, "a write succeeds");
-    Check(now == after, "the file holds the whole new bytes");
-
+    Check(now == expected.value_or(file), "the file holds the whole new bytes");
     if (op.kind == 1) {
       const auto lines = Lines(now, section);
       Check(std::any_of(lines.begin(), lines.end(),
-                        [&](const std::string& line) {
-                          return SameName(KeyOf(line), key) && line.find('=') != std::string::npos &&
-                                 line.substr(line.find('=') + 1) == value;
-                        }),
+                        [&](const std::string& l) { return SameName(KeyOf(l), key) && l.find('=') != std::string::npos &&
+                                                           l.substr(l.find('=') + 1) == value; }),
             "a written key reads back with its value");
     } else {
-      const auto before = KeyCount(file, section, key);
-      const auto left = KeyCount(now, section, key);
+      const auto before = KeyCount(file, section, key), left = KeyCount(now, section, key);
       // A NUL cuts a name after its spaces are dropped ("k \0x" is the key
       // "k "), which the trimmed reading here does not follow; without NULs
       // the count is exact.
-      if (file.find('\0') == std::string::npos) {
-        Check(left + (before > 0 ? 1 : 0) == before, "a delete removes exactly one line of the key");
-      } else {
-        Check(left <= before, "a delete adds no line of the key");
-      }
+      Check(file.find('\0') == std::string::npos ? left + (before > 0 ? 1 : 0) == before : left <= before,
+            "a delete removes exactly one line of the key");
     }
     for (const char* other : kSections) {
       const std::string name = utf8_to_cp936(other);
-      if (SameName(Trim(name), Trim(section))) continue;
-      Check(Lines(file, name) == Lines(now, name), "a write changes no other section");
+      Check(SameName(Trim(name), Trim(section)) || Lines(file, name) == Lines(now, name),
+            "a write changes no other section");
     }
     file = now;
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Fakes of the services and the main window. They share one log, so a test
-// can check the order of calls across services.
+// Fakes of the services and the windows. They share one log, so a test can
+// check the order of calls across services.
 #include <map>
 #include <optional>
 #include <string>
@@ -17,6 +17,18 @@ namespace qorvel::test {
 
 using Log = std::vector<std::string>;
 template <class N> std::string Str(N n) { return std::to_string(n); }
+
+// The settings file's text as Windows writes it: these hours, password and
+// start-up flag; the defaults give the first-run file.
+inline const std::vector<int> kFirstRunHours = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                                13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+
+inline std::string SettingsText(const std::vector<int>& hours = kFirstRunHours, std::string_view password = "907",
+                                char flag = '0') {
+  std::string text = "[HOUR]\r\n";
+  for (const int h : hours) text += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  return text + "[mm]\r\nnober=" + std::string(password) + "\r\n[bb]\r\ntwo=" + flag + "\r\n";
+}
 
 // Settings files kept in memory as code page 936 bytes and edited by the
 // portable engine, so the logic meets the real file rules.
@@ -43,21 +55,20 @@ struct MemoryProfileFile final : platform::ProfileFile {
     const auto it = files.find(file);
     return it == files.end() ? std::nullopt : std::optional(platform::cp936_to_utf8(it->second));
   }
-  void set_text(std::string_view file, std::string_view utf8) {
-    files[std::string(file)] = platform::utf8_to_cp936(utf8);
-  }
+  void set_text(std::string_view file, std::string_view utf8) { files[std::string(file)] = platform::utf8_to_cp936(utf8); }
   Log& log;
   std::map<std::string, std::string, std::less<>> files;
   bool fail_writes = false;  // every write fails and changes nothing
 };
 
 struct FakeClock final : platform::Clock {
-  platform::LocalTime now() const override { return time; }
+  platform::LocalTime now() const override { ++reads; return time; }
   std::string general_date(const platform::LocalTime& t) const override {  // a fixed day, as wide as a real date
     return "2026/12/6 " + Str(t.hour) + ":" + Str(t.minute) + ":" + Str(t.second);
   }
   void set_hour(int hour, int minute = 0) { time.hour = hour; time.minute = minute; }
   platform::LocalTime time{2026, 12, 6, 0, 30, 0};
+  mutable int reads = 0;  // one a tick
 };
 
 // Every other service. Calls that act are logged; message boxes all give
@@ -67,41 +78,34 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   FakeSystem(Log& l, const MemoryProfileFile& p) : log(l), profile(p) {}
   bool previous_instance() const override { return previous; }
   std::string exe_directory() const override { return directory; }
-  std::string exe_name() const override { return name; }
+  std::string exe_name() const override { return "guard"; }
   std::optional<bool> file_exists(std::string_view path) const override {
     if (existence_unknown) return std::nullopt;
     return profile.text(path).has_value();
   }
   bool enable_shutdown_privilege() override { return Note("privilege"); }
   bool exit_windows(unsigned f, unsigned why) override { return Note("exit_windows " + Str(f) + " " + Str(why)); }
-  bool start_process(std::string_view line, int show) override {
-    return Note("start " + std::string(line) + " /" + Str(show));
-  }
+  bool start_process(std::string_view line, int show) override { return Note("start " + std::string(line) + " /" + Str(show)); }
   bool set_local_machine_string(std::string_view subkey, std::string_view value, std::string_view data) override {
-    Note("registry " + std::string(value) + "=" + std::string(data));
-    if (!registry_fails) run_values[std::string(subkey) + "\\" + std::string(value)] = data;
+    Note("registry " + std::string(subkey) + "\\" + std::string(value) + "=" + std::string(data));
     return !registry_fails;
   }
   int message_box(std::string_view text, unsigned style) override {
     Note("message " + Str(style) + " " + std::string(text));
     return answer;
   }
-  std::string input_box(std::string_view prompt, std::string_view title, bool is_masked,
+  std::string input_box(std::string_view prompt, std::string_view title, bool masked,
                         std::chrono::seconds limit) override {
-    masked = is_masked;
-    time_limit = limit;
-    Note("input " + std::string(prompt) + " / " + std::string(title));
+    Note("input " + std::string(prompt) + " / " + std::string(title) + (masked ? " masked " : " ") + Str(limit.count()));
     return typed;
   }
   bool announce_quit(std::string_view password) override { return Note("guardian quit " + std::string(password)); }
   bool Note(std::string entry) { log.push_back(std::move(entry)); return true; }
   Log& log;
   const MemoryProfileFile& profile;
-  bool previous = false, existence_unknown = false, registry_fails = false, masked = false;
-  std::string directory = "D:\\tools", name = "guard", typed;
+  bool previous = false, existence_unknown = false, registry_fails = false;
+  std::string directory = "D:\\tools", typed;
   int answer = 2;  // IDCANCEL
-  std::chrono::seconds time_limit{};
-  std::map<std::string, std::string> run_values;  // "subkey\name" -> data
 };
 
 struct FakeServices {
@@ -109,13 +113,7 @@ struct FakeServices {
   MemoryProfileFile profile{log};
   FakeClock clock;
   FakeSystem system{log, profile};
-  platform::ProcessInfo& process = system;
-  platform::FileSystem& files = system;
-  platform::Privilege& privilege = system;
-  platform::Power& power = system;
-  platform::Shell& shell = system;
-  platform::Registry& registry = system;
-  platform::Services services{profile, clock, process, files, privilege, power, shell, registry, system, system};
+  platform::Services services{profile, clock, system, system, system, system, system, system, system, system};
 };
 
 // The main window with its window handle and Timer1: one log, one object.
@@ -123,13 +121,13 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   explicit FakeForm1View(Log& l) : log(l) {}
   platform::Window& window() override { return *this; }
   platform::Timer& timer() override { return *this; }
-  void set_clock_text(std::string_view text) override { clock = text; log.push_back("L1 " + clock); }
+  void set_clock_text(std::string_view text) override { log.push_back("L1 " + std::string(text)); }
   void set_hours_text(std::string_view text) override { hours = text; log.push_back("Label2 " + hours); }
   std::string hours_text() const override { return hours; }
   void unload() override { unloaded = true; log.push_back("unload Form1"); }
   void set_window_pos(int insert_after, unsigned flags) override {
     log.push_back("pos " + Str(insert_after) + " " + Str(flags));
-    topmost = insert_after == platform::kHwndTopmost || (topmost && insert_after != platform::kHwndNotopmost);
+    topmost = insert_after == platform::kHwndTopmost;
   }
   void set_window_state(platform::WindowState s) override {
     log.push_back(s == platform::WindowState::maximized ? "state maximized" : "state normal");
@@ -140,10 +138,8 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   void set_height(int twips) override { log.push_back("height " + Str(twips)); }
   void set_enabled(bool is_on) override { on = is_on; log.push_back(on ? "timer on" : "timer off"); }
   bool enabled() const override { return on; }
-  FakeForm1View& fake_window() { return *this; }
-  FakeForm1View& fake_timer() { return *this; }
   Log& log;
-  std::string clock = "Label1", hours;
+  std::string hours;
   bool topmost = false, on = true, unloaded = false;
 };
 
@@ -183,10 +179,7 @@ struct FakeCoverView final : guard::CoverView {
     return Str(r.left) + "," + Str(r.top) + "," + Str(r.right) + "," + Str(r.bottom);
   }
   static constexpr platform::WindowId kMain = 1000;
-  struct Shown {
-    guard::ScreenRect rect;
-    bool topmost;
-  };
+  struct Shown { guard::ScreenRect rect; bool topmost; };
   Log& log;
   std::optional<std::vector<guard::ScreenRect>> screens;
   std::optional<guard::ScreenRect> main;
@@ -219,12 +212,5 @@ struct FakeDesktops final : platform::VirtualDesktops {
   std::string here = "A";
   std::map<platform::WindowId, std::string> desktop_of;  // missing: on `here`
 };
-
-// The first-run settings file, as Windows writes it.
-inline std::string FirstRunFileText() {
-  std::string text = "[HOUR]\r\n";
-  for (int h = 1; h <= 23; ++h) text += "hou" + Str(h) + "=" + Str(h) + "\r\n";
-  return text + "[mm]\r\nnober=907\r\n[bb]\r\ntwo=0\r\n";
-}
 
 }  // namespace qorvel::test

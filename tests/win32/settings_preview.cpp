@@ -21,8 +21,7 @@ int main() {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   test::FakeServices fx;
-  fx.profile.set_text(store::kSettingsFile, "[HOUR]\r\nhou7=7\r\nhou8=8\r\nhou12=12\r\nhou13=13\r\nhou18=18\r\n"
-                                            "hou19=19\r\nhou20=20\r\nhou21=21\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n");
+  fx.profile.set_text(store::kSettingsFile, test::SettingsText({7, 8, 12, 13, 18, 19, 20, 21}, "907", '1'));
   test::FakeForm1View main(fx.log);
   guard::Form1 form1(fx.services, main);
   platform::win32::Win32Form2Host(fx.services, form1).show_modal();

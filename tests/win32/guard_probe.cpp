@@ -1,20 +1,19 @@
-// Reports what Windows itself reads from an installed file, for the installer
-// test (scripts/installer-test.sh); one "key=value" line each, in UTF-8:
-//   install_probe version FILE  the version resource (GetFileVersionInfoW) and
-//                               the number of icons (ExtractIconExW)
-//   install_probe link FILE     a shortcut's target and icon (IShellLinkW)
-// and acts on the installed guard as a child or a parent would:
+// Acts on a running guard as a child or a parent would, for
+// scripts/installer-test.sh and the figures scripts:
 //   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
 //   end CODE...     ends the guard with each code, prints how soon it is back
 //   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
 //   desktop         runs until killed, as a desktop (Wine stops its services
 //                   when no program runs)
+//   wm_null SECONDS sends the guard's main window WM_NULL every 20 ms from
+//                   its first sight (answering the start-up prompt with
+//                   Cancel) until it has been locked that long, and prints
+//                   the slowest reply: wm_null worst=<ms> ms probes=<n>
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
-#include <shlobj.h>
-
 #include <tlhelp32.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <string>
@@ -26,65 +25,6 @@
 namespace {
 
 using qorvel::platform::win32::Narrow;
-
-void Print(const char* key, std::wstring_view value) {
-  std::printf("%s=%s\n", key, Narrow(value).c_str());
-}
-
-int Version(const wchar_t* file) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
-  if (size == 0) return 1;
-  std::vector<unsigned char> data(size);
-  if (!GetFileVersionInfoW(file, 0, size, data.data())) return 1;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) return 1;
-  std::printf("fixed=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-              HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-  struct Translation {
-    WORD language, code_page;
-  }* translation = nullptr;
-  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                      &length) ||
-      length < sizeof(Translation))
-    return 1;
-  std::printf("translation=%04x%04x\n", translation->language, translation->code_page);
-  std::printf("icons=%u\n", ExtractIconExW(file, -1, nullptr, nullptr, 0));
-  for (const wchar_t* key : {L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
-    wchar_t path[128];
-    swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->code_page, key);
-    wchar_t* value = nullptr;
-    if (VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &length) && value != nullptr)
-      Print(Narrow(key).c_str(), value);
-  }
-  return 0;
-}
-
-int Link(const wchar_t* file) {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  IShellLinkW* link = nullptr;
-  IPersistFile* persist = nullptr;
-  int result = 1;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                 reinterpret_cast<void**>(&link))) &&
-      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
-      SUCCEEDED(persist->Load(file, STGM_READ))) {
-    wchar_t text[MAX_PATH] = L"";
-    int index = 0;
-    if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) Print("target", text);
-    text[0] = L'\0';
-    if (SUCCEEDED(link->GetIconLocation(text, MAX_PATH, &index))) {
-      Print("icon", text);
-      std::printf("icon_index=%d\n", index);
-    }
-    result = 0;
-  }
-  if (persist != nullptr) persist->Release();
-  if (link != nullptr) link->Release();
-  CoUninitialize();
-  return result;
-}
 
 // Polls until ready() or the time is up; a busy machine only makes it wait.
 template <typename Ready>
@@ -163,13 +103,44 @@ int Quit(const wchar_t* password) {
   return 0;
 }
 
+int WmNull(double seconds) {
+  DWORD pid = 0;
+  HWND main = nullptr;
+  const bool seen = WaitFor([&] {
+    if (pid == 0) pid = Guard(0, false);
+    if (pid == 0) return false;
+    if (const HWND box = WindowOf(pid, L"#32770")) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    return (main = WindowOf(pid, L"QorvelForm1")) != nullptr;
+  }, 2 * kLimitMs);
+  if (!seen) return std::printf("no guard\n"), 1;
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  double worst = 0;
+  ULONGLONG locked_at = 0;
+  int probes = 0;
+  for (const ULONGLONG give_up = GetTickCount64() + 2 * kLimitMs;
+       locked_at == 0 || GetTickCount64() < locked_at + static_cast<ULONGLONG>(seconds * 1000); Sleep(20)) {
+    if (GetTickCount64() > give_up) return std::printf("never locked\n"), 1;
+    DWORD_PTR result = 0;
+    QueryPerformanceCounter(&start);
+    if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) == 0 && !IsWindow(main)) return 1;
+    QueryPerformanceCounter(&end);
+    worst = std::max(worst, 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                                static_cast<double>(frequency.QuadPart));
+    ++probes;
+    if (locked_at == 0 && IsZoomed(main)) locked_at = GetTickCount64();
+  }
+  std::printf("wm_null worst=%.1f ms probes=%d\n", worst, probes);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2) {
-    std::fprintf(stderr, "usage: install_probe version|link FILE, guard, end CODE..., quit PASSWORD, desktop\n");
+    std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS\n");
     return 2;
   }
   const std::wstring what = argv[1];
@@ -191,10 +162,7 @@ int main() {
     return 0;
   }
   if (argc != 3) return 2;
-  const int result = what == L"version" ? Version(argv[2])
-                     : what == L"link"  ? Link(argv[2])
-                     : what == L"quit"  ? Quit(argv[2])
-                                        : 2;
+  const int result = what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
   LocalFree(argv);
   return result;
 }

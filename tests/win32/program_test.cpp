@@ -1,0 +1,293 @@
+// The real qorvel.exe under Wine, seen and driven from outside, as the
+// black-box test drives the Linux program: its start-up in the test prefix
+// (the first-run file, the prompt answered both ways, the Run value, a second
+// instance), its main window's layouts and what a user does to them, and the
+// settings road through the password prompt. Owns C:\mdb.ini and the Run
+// value "qorvel".
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "guard/startup.h"
+#include "platform/codepage.h"
+#include "platform/win32/form1_window.h"
+#include "platform/win32/form2_window.h"
+#include "platform/win32/text.h"
+#include "support/fakes.h"
+
+namespace qorvel {
+namespace {
+
+using platform::win32::Narrow;
+using test::SettingsText;
+
+namespace w32 = platform::win32;
+using F1 = w32::Form1Window;
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Polls until ready() or the time is up; a busy machine only makes it wait.
+template <typename Ready>
+bool WaitFor(Ready ready) {
+  for (const ULONGLONG end = GetTickCount64() + 30000; GetTickCount64() < end; Sleep(50))
+    if (ready()) return true;
+  return ready();
+}
+
+std::string SettingsFile() {
+  std::ifstream in("C:\\mdb.ini", std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+// Every hour allowed, or none: the layout does not depend on the clock.
+void WriteSettings(bool every_hour, char flag = '1') {
+  std::vector<int> hours;
+  for (int h = 0; h < 24 && every_hour; ++h) hours.push_back(h);
+  std::ofstream("C:\\mdb.ini", std::ios::binary) << SettingsText(hours, "907", flag);
+}
+
+std::string RunValue() {
+  wchar_t data[1024] = {};
+  DWORD size = sizeof data;
+  RegGetValueW(HKEY_LOCAL_MACHINE, kRunKey, L"qorvel", RRF_RT_REG_SZ, nullptr, data, &size);
+  return Narrow(data);
+}
+void CleanSystem() {
+  DeleteFileW(L"C:\\mdb.ini");
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, L"qorvel");
+}
+
+// The build hands us a Unix path; Wine shows "/" as drive Z:.
+std::wstring ExePath() {
+  std::wstring path = L"Z:" + platform::win32::Widen(QORVEL_EXE);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+// WM_GETTEXT: GetWindowText reads no control of another process.
+std::string Text(HWND w) {
+  std::wstring text(static_cast<std::size_t>(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+  return Narrow(text);
+}
+RECT Rect(HWND w, HWND parent = nullptr) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+bool Topmost(HWND w) { return (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+void Click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+// One started copy of the program; it refuses to close, so it is terminated.
+struct Guard {
+  Guard() {
+    std::wstring command = L"\"" + ExePath() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p));
+  }
+  ~Guard() {
+    TerminateProcess(p.hProcess, 0);
+    WaitForSingleObject(p.hProcess, 10000);
+    CloseHandle(p.hThread);
+    CloseHandle(p.hProcess);
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+  // A visible top-level window of the guard of this class and caption.
+  // EnumWindows walks one snapshot of the z-order, which the ticks reshuffle.
+  HWND Window(const wchar_t* window_class, const char* caption) const {
+    struct Wanted { DWORD pid; const wchar_t* window_class; std::string caption; HWND found; } wanted{
+        p.dwProcessId, window_class, caption, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM param) -> BOOL {
+          auto& want = *reinterpret_cast<Wanted*>(param);
+          wchar_t name[64] = {};
+          DWORD owner = 0;
+          GetWindowThreadProcessId(w, &owner);
+          GetClassNameW(w, name, 64);
+          if (owner != want.pid || !IsWindowVisible(w) || lstrcmpW(name, want.window_class) != 0 ||
+              Text(w) != want.caption)
+            return TRUE;
+          want.found = w;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&wanted));
+    return wanted.found;
+  }
+  HWND Main() const { return Window(L"QorvelForm1", "Qorvel"); }
+  HWND Box() const { return Window(L"#32770", "qorvel"); }
+  // Waits for the message box showing this text and answers it.
+  bool Answer(std::string_view text, int button) const {
+    const auto shows = [&] { return Text(GetDlgItem(Box(), 0xFFFF)) == text; };
+    return WaitFor(shows) && PostMessageW(Box(), WM_COMMAND, button, 0);
+  }
+  // The window of this class and caption, once it shows; null if it never does.
+  HWND WaitWindow(const wchar_t* window_class, const char* caption) const {
+    HWND w = nullptr;
+    WaitFor([&] { return (w = Window(window_class, caption)) != nullptr; });
+    return w;
+  }
+  // The settings button's password prompt, once it shows.
+  HWND Prompt() const {
+    PostMessageW(GetDlgItem(Main(), F1::kCommand2), BM_CLICK, 0, 0);
+    return WaitWindow(L"#32770", "app");
+  }
+  // The password typed into the prompt, which shows bullets, and OK.
+  void Enter(HWND prompt, const wchar_t* password) const {
+    const HWND field = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
+    EXPECT_NE(GetWindowLongW(field, GWL_STYLE) & ES_PASSWORD, 0);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
+    PostMessageW(prompt, WM_COMMAND, IDOK, 0);
+    WaitFor([&] { return !IsWindow(prompt); });
+  }
+  bool Ended(DWORD code) const {
+    DWORD exit = STILL_ACTIVE;
+    return WaitForSingleObject(p.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(p.hProcess, &exit) &&
+           exit == code;
+  }
+
+  PROCESS_INFORMATION p{};
+};
+
+TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
+  CleanSystem();
+  {
+    const Guard first;
+    ASSERT_NE(first.WaitWindow(L"#32770", "qorvel"), nullptr) << "no start-up prompt";
+    EXPECT_EQ(SettingsFile(), SettingsText()) << "the first-run file, before the answer";
+    // A second copy while the first still asks, the flag still 0: its main
+    // window comes only after its start-up, which must ask nothing.
+    const Guard second;
+    ASSERT_NE(second.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr) << "the second instance asked";
+    EXPECT_EQ(second.Box(), nullptr);
+    ASSERT_TRUE(first.Answer(guard::kRegisterPrompt, IDCANCEL));
+    ASSERT_NE(first.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
+    EXPECT_EQ(SettingsFile(), SettingsText());
+    EXPECT_EQ(RunValue(), "");
+  }
+  const Guard registered;
+  ASSERT_TRUE(registered.Answer(guard::kRegisterPrompt, IDOK)) << "the prompt did not come back after Cancel";
+  ASSERT_TRUE(registered.Answer(guard::kRegisterDone, IDOK));
+  std::string expected = Narrow(ExePath().substr(0, ExePath().rfind(L'\\'))) + "\\qorvel";
+  if (expected.find(' ') != std::string::npos) expected = "\"" + expected + "\"";
+  EXPECT_EQ(RunValue(), expected);
+  EXPECT_EQ(SettingsFile(), SettingsText(test::kFirstRunHours, "907", '1'));
+  EXPECT_NE(registered.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
+  CleanSystem();
+}
+
+// Each tick puts back what the user minimised or moved; close requests are
+// refused, the buttons reach their handlers, and the session's end ends it.
+TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
+  for (const bool locked : {true, false}) {
+    SCOPED_TRACE(locked ? "locked" : "compact");
+    WriteSettings(!locked);
+    const Guard guard;
+    HWND main = nullptr;
+    const auto layout = [&] {
+      RECT r{}, work{}, button = Rect(GetDlgItem(main, F1::kCommand2));
+      GetWindowRect(main, &r);
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+      if (IsIconic(main) || (IsZoomed(main) != FALSE) != locked || Topmost(main) != locked) return false;
+      if (!locked) return r.left == 0 && r.top == 0 && r.right == 41 && r.bottom == 17 && EqualRect(&r, &button);
+      return r.left <= work.left && r.top <= work.top && r.right >= work.right && r.bottom >= work.bottom;
+    };
+    ASSERT_TRUE(WaitFor([&] { return (main = guard.Main()) != nullptr && layout(); })) << "no layout";
+    EXPECT_EQ(GetWindowLongPtrW(main, GWL_EXSTYLE) & (WS_EX_TOOLWINDOW | WS_EX_APPWINDOW), WS_EX_TOOLWINDOW)
+        << "no task-bar button";
+    ShowWindow(main, SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor(layout)) << "still minimised";
+    if (!locked) SetWindowPos(main, nullptr, 300, 200, 400, 300, SWP_NOZORDER);
+    ASSERT_TRUE(WaitFor(layout)) << "left where it was moved";
+    SendMessageW(main, WM_CLOSE, 0, 0);
+    SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(IsWindow(main) && IsWindowVisible(main)) << "closed";
+    if (locked) {
+      const RECT clock = Rect(GetDlgItem(main, F1::kL1), main), banner = Rect(GetDlgItem(main, F1::kLabel1), main);
+      EXPECT_NE(Text(GetDlgItem(main, F1::kL1)).find('/'), std::string::npos) << "no date";
+      EXPECT_GT(clock.right - clock.left, 600) << "72 pt, sized to the date, not to \"Label1\"";
+      EXPECT_TRUE(banner.top == 136 && banner.right - banner.left > 200 && banner.bottom - banner.top > 30)
+          << "26.25 pt, sized to its text";
+      continue;
+    }
+    std::string hours;
+    for (int h = 0; h < 24; ++h) hours = std::to_string(h) + "点  " + hours;
+    // Each button where it was designed; the hours button fills the hours line.
+    const struct { int id; RECT at; std::string label2; } buttons[] = {
+        {F1::kCommand5, {120, 0, 180, 17}, ""}, {F1::kCommand3, {40, 0, 81, 17}, ""}, {F1::kCommand1, {80, 0, 121, 17}, ""},
+        {F1::kCommand4, {180, 0, 240, 17}, hours}};
+    for (const auto& b : buttons) {
+      const RECT r = Rect(GetDlgItem(main, b.id), main);
+      EXPECT_TRUE(EqualRect(&r, &b.at)) << b.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+      if (b.id == F1::kCommand5 || b.id == F1::kCommand4) Click(main, b.id);  // the others lock or power off
+      const RECT label2 = Rect(GetDlgItem(main, F1::kLabel2), main);
+      EXPECT_EQ(Text(GetDlgItem(main, F1::kLabel2)), b.label2) << b.id;
+      EXPECT_EQ(label2.left == 248 && label2.right - label2.left > 500, !b.label2.empty()) << "sized to its text";
+    }
+    EXPECT_NE(SendMessageW(main, WM_QUERYENDSESSION, 0, 0), 0);
+    SendMessageW(main, WM_ENDSESSION, FALSE, 0);  // cancelled by another program
+    EXPECT_TRUE(IsWindow(main));
+    SendMessageW(main, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(guard.Ended(0)) << "the session's end did not end it";
+  }
+  DeleteFileW(L"C:\\mdb.ini");
+}
+
+// A wrong password opens nothing; the right one opens the settings window
+// modally, the lock no longer above it and the hour check off: hours deleted
+// and added, a Chinese password saved in code page 936. Closing it brings
+// the hour check back, and the new password opens it again, where the end
+// button ends the program.
+TEST(SettingsRoad, AParentEditsHoursAndPasswordThenEndsTheProgram) {
+  WriteSettings(true);
+  const Guard guard;
+  HWND form = nullptr;
+  const HWND main = guard.WaitWindow(L"QorvelForm1", "Qorvel");
+  guard.Enter(guard.Prompt(), L"123");
+  const HWND prompt = guard.Prompt();  // once it shows, the wrong password's turn is over
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(guard.Window(L"QorvelForm2", "设置"), nullptr) << "a wrong password opened the settings";
+  guard.Enter(prompt, L"907");
+  ASSERT_NE(form = guard.WaitWindow(L"QorvelForm2", "设置"), nullptr) << "the right password opened nothing";
+  EXPECT_FALSE(IsWindowEnabled(main)) << "not modal over the main window";
+  EXPECT_FALSE(Topmost(main)) << "the lock stays above the settings window";
+  EXPECT_EQ(Text(GetDlgItem(form, w32::kForm2Text1)), "907");
+  EXPECT_EQ(SendDlgItemMessageW(form, w32::kForm2Combo1, CB_GETCURSEL, 0, 0), CB_ERR);
+  Click(form, w32::kForm2Command1);  // nothing picked: nothing added
+  for (const int index : {0, 4}) {  // the hours 0, then 5
+    SendDlgItemMessageW(form, w32::kForm2List1, LB_SETCURSEL, index, 0);
+    Click(form, w32::kForm2Command2);
+  }
+  for (const int index : {4, 2}) {  // 5 again, then 3, which is listed
+    SendDlgItemMessageW(form, w32::kForm2Combo1, CB_SETCURSEL, index, 0);
+    Click(form, w32::kForm2Command1);
+  }
+  EXPECT_EQ(SendDlgItemMessageW(form, w32::kForm2List1, LB_GETCOUNT, 0, 0), 23) << "refreshed after each change";
+  SendDlgItemMessageW(form, w32::kForm2Text1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"家长=口令"));
+  Click(form, w32::kForm2Command3);
+  ShowWindow(main, SW_MINIMIZE);  // stays so while the hour check is off
+  PostMessageW(form, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(form); })) << "still open";
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(main) && !IsIconic(main); })) << "the hour check did not resume";
+  std::vector<int> hours{1, 2, 3, 4};
+  for (int h = 6; h <= 23; ++h) hours.push_back(h);
+  hours.push_back(5);
+  EXPECT_EQ(SettingsFile(), platform::utf8_to_cp936(test::SettingsText(hours, "家长=口令", '1')));
+  std::string line;
+  for (const int h : hours) line = std::to_string(h) + "点  " + line;
+  EXPECT_EQ(Text(GetDlgItem(main, F1::kLabel2)), line) << "the hours line, refreshed on closing";
+
+  guard.Enter(guard.Prompt(), L"家长=口令");
+  ASSERT_NE(form = guard.WaitWindow(L"QorvelForm2", "设置"), nullptr) << "the new password opened nothing";
+  PostMessageW(GetDlgItem(form, w32::kForm2Command4), BM_CLICK, 0, 0);
+  EXPECT_TRUE(guard.Ended(0)) << "the end button did not end the program";
+  DeleteFileW(L"C:\\mdb.ini");
+}
+
+}  // namespace
+}  // namespace qorvel
