@@ -1,6 +1,6 @@
 // The portable profile engine over a real file: random file bytes, then a
 // random sequence of reads, writes and deletes with the names and values the
-// program uses and their awkward neighbours, each step checked on its own.
+// program uses and their awkward neighbours, every step's result checked.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string file = in.ConsumeRemainingBytesAsString();
 
-  // tmpfs when there is one: every write syncs. Removed at a normal exit; an
-  // abort leaves it for a look.
+  // tmpfs when there is one: every write syncs. Gone at a normal exit, kept after an abort for a look.
   static const std::string dir =
       std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/qorvel-fuzz-" + std::to_string(getpid());
   [[maybe_unused]] static const int made =

@@ -20,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace lin = platform::lin;
 
-// A fresh folder per test, removed afterwards.
 struct TempDir : QTemporaryDir { fs::path path = QTemporaryDir::path().toStdString(); };
 
 std::string Contents(const fs::path& path) {
