@@ -12,19 +12,15 @@
 
 namespace {
 
+using std::string_view;
 struct BufferProfile final : qorvel::platform::ProfileFile {
   std::string buffer;
-  std::string get_section(std::string_view, std::size_t, std::string_view) override { return buffer; }
-  bool write_string(std::string_view, std::string_view, std::optional<std::string_view>, std::string_view) override {
-    return false;
-  }
+  std::string get_section(string_view, std::size_t, string_view) override { return buffer; }
+  bool write_string(string_view, string_view, std::optional<string_view>, string_view) override { return false; }
 };
 
 void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
+  if (!ok) std::fprintf(stderr, "invariant broken: %s\n", what), std::abort();
 }
 
 }  // namespace
@@ -37,12 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The lines are the buffer's leading NUL-ended pieces, up to the first
   // empty one, in order.
-  const auto lines = qorvel::store::ReadProfileSection(profile, "HOUR", qorvel::store::kSettingsFile);
   std::string joined;
-  for (const auto& line : lines) {
+  for (const auto& line : qorvel::store::ReadProfileSection(profile, "HOUR", qorvel::store::kSettingsFile)) {
     Check(!line.empty() && line.find('\0') == std::string::npos, "a line is one non-empty piece");
-    joined += line;
-    joined += '\0';
+    joined += line + '\0';
   }
   Check(profile.buffer.starts_with(joined) || profile.buffer + '\0' == joined, "the lines are the buffer's start");
 
@@ -50,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(field.find('=') == std::string::npos, "a value field holds no '='");
   Check(text.find('=') == std::string::npos ? field.empty() : text.find("=" + std::string(field)) == text.find('='),
         "the value field follows the first '='");
-
   Check(!std::isnan(qorvel::store::Val(text)) && !std::isnan(qorvel::store::Val(field)), "Val gives a number");
   return 0;
 }

@@ -6,26 +6,16 @@
 // ends it, ShutDown announces a shutdown; each sends logind's own signal.
 //   fake_logind <bus address> <log file> <CanPowerOff answer | "deny">
 // "deny" refuses every call as logind refuses a user without the right.
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusArgument>
-#include <QDBusContext>
-#include <QDBusMetaType>
-#include <QDBusVirtualObject>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QFile>
+#include <QtDBus>
 #include <cstdio>
 
 constexpr auto kRoot = "/org/freedesktop/login1";
 
 QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) + "/session/" + id); }
 
-// ListSessions' entries: id, uid, user, seat, object.
-struct Entry {
-  QString id;
-  QDBusObjectPath path;  // empty while Qt works out the type's signature
-};
+// ListSessions' entries: id, uid, user, seat, object; the path is empty
+// while Qt works out the type's signature.
+struct Entry { QString id; QDBusObjectPath path; };
 Q_DECLARE_METATYPE(Entry)
 QDBusArgument& operator<<(QDBusArgument& out, const Entry& e) {
   out.beginStructure();
@@ -57,18 +47,9 @@ class FakeManager : public QObject, protected QDBusContext {
   Sessions sessions;
 
  public slots:
-  QString CanPowerOff() {
-    Record("CanPowerOff");
-    return Denied() ? QString() : answer_;
-  }
-  void PowerOff(bool interactive) {
-    Record(QStringLiteral("PowerOff %1").arg(interactive ? "true" : "false"));
-    Denied();
-  }
-  void LockSession(const QString& session) {
-    Record(QStringLiteral("LockSession \"%1\"").arg(session));
-    Denied();
-  }
+  QString CanPowerOff() { return Allowed("CanPowerOff") ? answer_ : QString(); }
+  void PowerOff(bool interactive) { Allowed(QStringLiteral("PowerOff %1").arg(interactive ? "true" : "false")); }
+  void LockSession(const QString& session) { Allowed(QStringLiteral("LockSession \"%1\"").arg(session)); }
 
   QList<Entry> ListSessions() {
     QList<Entry> list;
@@ -95,36 +76,28 @@ class FakeManager : public QObject, protected QDBusContext {
     signal.setArguments(arguments);
     connection().send(signal);
   }
-  void Record(const QString& line) {
-    QFile file(log_);
-    if (file.open(QIODevice::Append)) file.write((line + "\n").toUtf8());
-  }
-  bool Denied() {
-    if (answer_ != QStringLiteral("deny")) return false;
+  // Logs the call, then refuses it when told to deny every call.
+  bool Allowed(const QString& call) {
+    if (QFile file(log_); file.open(QIODevice::Append)) file.write((call + "\n").toUtf8());
+    if (answer_ != QStringLiteral("deny")) return true;
     sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied"));
-    return true;
+    return false;
   }
 
-  QString log_;
-  QString answer_;
+  QString log_, answer_;
 };
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: fake_logind <bus address> <log file> <answer|deny>\n");
-    return 2;
-  }
+  if (argc != 4) return std::fprintf(stderr, "usage: fake_logind <bus address> <log file> <answer|deny>\n"), 2;
   qDBusRegisterMetaType<Entry>();
   qDBusRegisterMetaType<QList<Entry>>();
   QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), "bus");
   FakeManager manager(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
   if (!bus.registerObject(kRoot, &manager, QDBusConnection::ExportAllSlots) ||
       !bus.registerVirtualObject(QString(kRoot) + "/session", &manager.sessions, QDBusConnection::SubPath) ||
-      !bus.registerService("org.freedesktop.login1")) {
-    std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message()));
-    return 1;
-  }
+      !bus.registerService("org.freedesktop.login1"))
+    return std::fprintf(stderr, "fake_logind: %s\n", qPrintable(bus.lastError().message())), 1;
   return app.exec();
 }
 
