@@ -74,28 +74,21 @@ wait_for() {
     sleep 0.2
   done
 }
-# Linux process ids of qorvel.exe running in this prefix.
-qorvel_pids() {
+# Linux process ids of the program named by the pattern, running in this prefix.
+pids_of() {
   local p
   for p in /proc/[0-9]*; do
-    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi 'qorvel\\qorvel\.exe$' || continue
-    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "${p#/proc/}"
+    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi "$1" || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
   done
 }
+qorvel_pids() { pids_of 'qorvel\\qorvel\.exe$'; }
 reg_has() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
 probe() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 service_key='HKLM\System\CurrentControlSet\Services\QorvelGuardian'
 log="$c/ProgramData/Qorvel/guardian.log"
 # Wine stops its services when no program runs; a signed-in desktop has some.
 desktop() { wine "$probe" desktop >/dev/null 2>&1 & }
-guardian_pids() {
-  local p
-  for p in /proc/[0-9]*; do
-    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi 'qorvel-guardian\.exe' || continue
-    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "${p#/proc/}"
-  done
-}
 
 # --- Silent install -------------------------------------------------------------
 desktop
@@ -195,7 +188,7 @@ wait_for '! reg_has "$run_key" qorvel' && pass "Run value removed" || fail "Run 
 wait_for '! wine reg query "$uninstall_key" >/dev/null 2>&1' && pass "uninstall entry removed" ||
   fail "uninstall entry left"
 [ -f "$c/mdb.ini" ] && pass "C:\\mdb.ini kept" || fail "C:\\mdb.ini was removed"
-wait_for '! wine reg query "$service_key" >/dev/null 2>&1 && [ -z "$(guardian_pids)" ]' &&
+wait_for '! wine reg query "$service_key" >/dev/null 2>&1 && [ -z "$(pids_of qorvel-guardian.exe)" ]' &&
   [ ! -e "$c/ProgramData/Qorvel" ] && pass "service and its copy removed" || fail "the guardian is left"
 ! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && pass "no guard comes back" ||
   fail "a guard came back after the uninstall"
