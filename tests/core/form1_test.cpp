@@ -37,8 +37,6 @@ struct Guard : test::FakeGuard {
 
 TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
   const struct { const char* what; std::optional<std::string> file; int hour, minute; const char* layout; } cases[] = {
-      {"first run, 00:30", SettingsText(), 0, 30, "locked"},
-      {"first run, 01:00", SettingsText(), 1, 0, "compact"},
       {"no file", std::nullopt, 12, 0, "locked"},
       {"empty HOUR: no value stands in for hour 0", HourFile(""), 0, 0, "locked"},
       {"letters count as hour 0", HourFile("houx=abc\r\n"), 0, 10, "compact"},
@@ -76,6 +74,12 @@ TEST(Commands, LockPowerOffAndTheHoursLineReachThePlatform) {
 
 TEST(Startup, FirstStartCreatesTheFileThenAsksUntilAnsweredOk) {
   Guard g;
+  g.fx.system.existence_unknown = true;
+  EXPECT_EQ(g.Load(), kAsked) << "unsure whether there is a file: nothing written";
+  g.fx.system.existence_unknown = false;
+  g.fx.profile.fail_writes = true;
+  EXPECT_EQ(g.Load(), (Log{"privilege", "write [HOUR] hou1=1", kPrompt})) << "a failed write ends the writing";
+  g.fx.profile.fail_writes = false;
   const Log calls = g.Load();
   EXPECT_EQ(g.File(), SettingsText());
   ASSERT_EQ(calls.size(), 71u);  // privilege, 23 passes of three writes, prompt
@@ -118,17 +122,6 @@ TEST(Startup, AnExistingFileIsNeverRepairedAndItsFlagDecidesThePrompt) {
     g.SetFile(file);
     EXPECT_EQ(g.Load(), c.asks ? kAsked : Log{"privilege"}) << c.bb;
     EXPECT_EQ(g.File(), file);
-  }
-}
-
-TEST(Startup, AFirstRunFailureStopsTheWritingButNotTheStartUp) {
-  for (const bool existence_unknown : {true, false}) {
-    Guard g;
-    g.fx.system.existence_unknown = existence_unknown;
-    g.fx.profile.fail_writes = !existence_unknown;
-    const Log calls = g.Load();
-    EXPECT_EQ(calls.size(), existence_unknown ? 2u : 3u);  // at most the first write was tried
-    EXPECT_EQ(calls.back(), kPrompt);
   }
 }
 

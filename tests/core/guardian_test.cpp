@@ -55,7 +55,7 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
   for (std::string line; std::getline(lines, line, ';');) {
     std::istringstream in(line);
     long ms = 0;
-    std::string word, id;
+    std::string word, id, password;
     in >> ms >> word;
     const Time now = zero + Duration(ms);
     if (word == "active" || word == "background" || word == "closing" || word == "wayland" || word == "gone") {
@@ -71,11 +71,8 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     }
     if (word == "running" && in >> id) ports.running.insert(id);
     if (word == "kill" && in >> id) ports.running.erase(id), guardian.GuardEnded(id, now);
-    if (word == "quit") {
-      std::string password;
-      in >> id >> password;
+    if (word == "quit" && in >> id >> password)
       ports.Note("answer " + std::string(AnswerLine(guardian.QuitAsked(id, password, now))));
-    }
     if (word == "tick") guardian.Tick(now);
     if (word == "next") ports.Note("next " + std::to_string((guardian.NextTick() - zero) / Duration(1)));
     if (word == "shutdown") guardian.ShuttingDown();
@@ -154,9 +151,7 @@ TEST(Guardian, PutsBackADeletedSettingsFileAndNeverReplacesOne) {
 }
 
 TEST(Guardian, QuitLinesRoundTripAndAnythingElseIsRefused) {
-  for (const std::string password : {"907", "", "新 密=码"}) {
-    EXPECT_EQ(ParseQuitRequest(QuitRequest(password)), password);
-  }
+  for (const std::string password : {"907", "", "新 密=码"}) EXPECT_EQ(ParseQuitRequest(QuitRequest(password)), password);
   for (const char* bad : {"quit 907", "QUIT 907\n", "quit a\nb\n", ""}) EXPECT_EQ(ParseQuitRequest(bad), std::nullopt);
   for (const auto a : {QuitAnswer::accepted, QuitAnswer::refused, QuitAnswer::busy}) EXPECT_EQ(ParseAnswer(AnswerLine(a)), a);
   EXPECT_EQ(ParseAnswer("ok"), std::nullopt);

@@ -1,7 +1,5 @@
-// The settings store: the readers applied to a line, the profile engine on
-// bytes with the rules Windows applies, and what the portable profile file
-// leaves on disk. The routines themselves are met through the guard and
-// settings tests.
+// The settings store: the line readers, the profile engine on bytes with the
+// rules Windows applies, and what the portable profile file leaves on disk.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -60,12 +58,10 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
       {"a UTF-8 byte-order mark before the first header", "\xef\xbb\xbf[s]\r\nk=1\r\n", "s", 100, "k=1\0\0"s, 4},
       {"UTF-16 text has no sections", "\xff\xfe[\0s\0]\0\r\0\n\0k\0=\0\x31\0"s, "s", 100, "\0\0"s, 0},
       // A NUL ends a name or a value, never a line, as Wine reads them.
-      {"NULs inside lines", "[s]\r\nk=1\0x\r\nk\0x=2\r\n\0k=3\r\nx\0;\r\n=\0\r\n"s, "s", 100,
-       "k=1\0k=2\0=3\0x\0=\0\0"s, 15},
+      {"NULs in lines", "[s]\r\nk=1\0x\r\nk\0x=2\r\n\0k=3\r\nx\0;\r\n=\0\r\n"s, "s", 100, "k=1\0k=2\0=3\0x\0=\0\0"s, 15},
       {"lines of NULs first, between and last", "[s]\r\n\0\r\nk=1\r\n\0\0\r\nj=2\r\n \0 \r\n[t]\r\nn=9\r\n"s, "s",
        100, "k=1\0j=2\0\0"s, 8},
-      {"a NUL before a header makes a plain line", "[s]\r\nk=1\r\n\0[t]\r\nn=9\r\n"s, "s", 100,
-       "k=1\0n=9\0\0"s, 8},
+      {"a NUL before a header makes a plain line", "[s]\r\nk=1\r\n\0[t]\r\nn=9\r\n"s, "s", 100, "k=1\0n=9\0\0"s, 8},
       {"a NUL last in the file", "[s]\r\nk=1\r\n\0"s, "s", 100, "k=1\0\0"s, 4},
       {"a NUL in the header ends its name", "[s\0x]\r\nk=1\0"s, "s", 100, "k=1\0\0"s, 4},
   };
@@ -93,8 +89,7 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"a last line gets its line end", "[HOUR]\r\nhou1=1", "HOUR", "hou2", "2", hour + "hou2=2\r\n"},
       {"...also for a change elsewhere", "[a]\r\nk=1\r\n[b]\r\nk=1", "a", "k", "2", "[a]\r\nk=2\r\n[b]\r\nk=1\r\n"},
       {"CR-only lines stay as they are", "[a]\rk=1\r[b]\rk=1\r", "a", "k", "2", "[a]\rk=2\r\n[b]\rk=1\r"},
-      {"the byte-order mark stays first", "\xef\xbb\xbf[a]\r\nk=1\r\n", "a", "j", "2",
-       "\xef\xbb\xbf[a]\r\nk=1\r\nj=2\r\n"},
+      {"the BOM stays first", "\xef\xbb\xbf[a]\r\nk=1\r\n", "a", "j", "2", "\xef\xbb\xbf[a]\r\nk=1\r\nj=2\r\n"},
       {"a last line's lone CR is its line end", "[a]\r\nk=1\r", "b", "k", "2", "[a]\r\nk=1\r[b]\r\nk=2\r\n"},
       {"blank lines, comments and spacing kept", "[s]\r\n  a = 1\r\n;note\r\n\r\n[t]\n", "s", "b", "2",
        "[s]\r\n  a = 1\r\n;note\r\nb=2\r\n\r\n[t]\n"},
