@@ -87,10 +87,9 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
 
 TEST(Guardian, OneGuardPerSessionBroughtBackWhateverEndedIt) {
   const struct { const char* story; Log calls; } rows[] = {
-      // The logon's own start-up entry is adopted after the grace, never doubled.
-      {"0 active 1; 0 running 1; 9999 tick; 10000 tick; 20000 tick", {"adopt 1"}},
       {"0 active 1; 9999 tick; 10000 tick; 20000 tick", {"start 1"}},
-      {"0 active 1; 0 active 2; 0 running 2; 10000 tick", {"start 1", "adopt 2"}},
+      // The logon's own start-up entry is adopted after the grace, never doubled.
+      {"0 active 1; 0 active 2; 0 running 2; 10000 tick; 20000 tick", {"start 1", "adopt 2"}},
       // Ended by anything: back at once.
       {"0 active 1; 10000 tick; 30000 kill 1; 40000 kill 1", {"start 1", "start 1", "start 1"}},
       {"0 active 1; 10000 tick; 30000 background 1; 30000 kill 1", {"start 1", "start 1"}},

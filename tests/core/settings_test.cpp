@@ -58,7 +58,7 @@ struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
 struct Rig : test::FakeGuard {
   ScriptedForm2 host{fx, form};
   settings::PasswordGate gate{fx.services, form, host};
-  test::FakeCoverView screens{fx.log};
+  test::FakeScreen screens{fx.log};
   guard::Covers covers{screens, nullptr};
   Rig() {
     form.set_settings_door(&gate);

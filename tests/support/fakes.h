@@ -143,14 +143,14 @@ struct FakeGuard {
   guard::Form1 form{fx.services, view};
   void SetFile(std::string_view text) { fx.profile.set_text(store::kSettingsFile, text); }
   std::string File() const { return fx.profile.text(store::kSettingsFile).value_or("<none>"); }
-  // Runs one step of the logic and returns the calls it made.
   template <class Step> Log Calls(Step step) { fx.log.clear(); step(); return fx.log; }
 };
 
-// Monitors as set by the test, and the cover windows shown. Acting calls go
-// to the shared log.
-struct FakeCoverView final : guard::CoverView {
-  explicit FakeCoverView(Log& l) : log(l) {}
+// What the user sees: monitors as set by the test, the covers shown, and
+// windows on virtual desktops by name, `here` the current one. Its desktop
+// worker answers each question at once, before the next tick.
+struct FakeScreen final : guard::CoverView, platform::VirtualDesktops {
+  explicit FakeScreen(Log& l) : log(l) {}
   std::optional<std::vector<guard::ScreenRect>> monitors() override { return screens; }
   std::optional<guard::ScreenRect> main_window_monitor() override { return main; }
   platform::WindowId main_window() override { return kMain; }
@@ -167,19 +167,6 @@ struct FakeCoverView final : guard::CoverView {
   static std::string Describe(const guard::ScreenRect& r) {
     return Str(r.left) + "," + Str(r.top) + "," + Str(r.right) + "," + Str(r.bottom);
   }
-  static constexpr platform::WindowId kMain = 1000;
-  Log& log;
-  std::optional<std::vector<guard::ScreenRect>> screens;
-  std::optional<guard::ScreenRect> main;
-  std::map<platform::WindowId, guard::ScreenRect> shown;
-  platform::WindowId last_id = 0;
-  bool fail_creates = false;
-};
-
-// Windows on virtual desktops by name; `here` is the one the user sees. A
-// worker that answers each question at once, before the next tick.
-struct FakeDesktops final : platform::VirtualDesktops {
-  explicit FakeDesktops(Log& l) : log(l) {}
   void ask(std::vector<platform::WindowId> windows) override {
     if (!available) return;
     answer.emplace(Answer{{}, here});
@@ -193,9 +180,14 @@ struct FakeDesktops final : platform::VirtualDesktops {
       desktop_of[w] = desktop;
     }
   }
+  static constexpr platform::WindowId kMain = 1000;
   Log& log;
+  std::optional<std::vector<guard::ScreenRect>> screens;
+  std::optional<guard::ScreenRect> main;
+  std::map<platform::WindowId, guard::ScreenRect> shown;
+  platform::WindowId last_id = 0;
+  bool fail_creates = false, available = true;
   std::optional<Answer> answer;
-  bool available = true;
   std::string here = "A";
   std::map<platform::WindowId, std::string> desktop_of;  // missing: on `here`
 };
