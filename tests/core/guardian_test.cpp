@@ -61,8 +61,7 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     if (word == "active" || word == "background" || word == "closing" || word == "wayland" || word == "gone") {
       in >> id;
       const auto state = word == "background" ? SessionState::background
-                         : word == "closing"  ? SessionState::closing
-                                              : SessionState::active;
+                         : word == "closing" ? SessionState::closing : SessionState::active;
       sessions[id] = {id, "kid", state, word != "wayland"};
       if (word == "gone") sessions.erase(id);
       std::vector<Session> list;

@@ -111,7 +111,6 @@ TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
 TEST(Form2, AddDeleteAndSaveChangeTheFileAndReloadTheWindow) {
   const List five = {"1", "2", "3", "4", "5"};
   const struct { const char* script; List hours; const char* password, *text1; } cases[] = {
-      {"pick 23 add", {"1", "2", "3", "4", "5", "23"}, "907", "907"},
       {"add", five, "907", "907"},
       {"select 2 delete pick 2 add", {"1", "3", "4", "5", "2"}, "907", "907"},
       {"delete", five, "907", "907"},
