@@ -15,10 +15,7 @@ using State = SettingsFile::State;
 
 struct FakePorts final : Ports {
   bool adopt_guard(const Session& s) override { return running.contains(s.id) && Note("adopt " + s.id); }
-  bool start_guard(const Session& s) override {
-    Note("start " + s.id);
-    return !start_fails && running.insert(s.id).second;
-  }
+  bool start_guard(const Session& s) override { return Note("start " + s.id) && !start_fails && running.insert(s.id).second; }
   void note(std::string_view) override {}
   SettingsFile read_settings() override { return file; }
   bool restore_settings(std::string_view bytes) override {
