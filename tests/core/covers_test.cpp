@@ -13,7 +13,6 @@ namespace {
 
 using guard::ScreenRect;
 using test::Log;
-using Monitors = std::optional<std::vector<ScreenRect>>;
 
 constexpr ScreenRect kMain{0, 0, 1280, 1024};
 constexpr ScreenRect kRight{1280, 0, 2304, 768};
@@ -21,10 +20,7 @@ constexpr ScreenRect kLeft{-800, 0, 0, 600};
 const Log kCompact = {"pos -2 3", "state normal", "top 0", "left 0", "width 615", "height 260"};
 const Log kLocked = {"L1 2026/12/6 0:30:0", "state maximized", "pos -1 3"};
 
-Log Then(Log first, const Log& more) {
-  first.insert(first.end(), more.begin(), more.end());
-  return first;
-}
+Log Then(Log first, const Log& more) { first.insert(first.end(), more.begin(), more.end()); return first; }
 
 struct Rig : test::FakeGuard {
   test::FakeScreen screens{fx.log};
@@ -35,14 +31,12 @@ struct Rig : test::FakeGuard {
     screens.screens = std::vector{kMain, kRight};
     screens.main = kMain;
   }
-  Log Tick(int hour = 0) {
-    fx.clock.set_hour(hour, 30);
-    return Calls([&] { form.Timer1_Timer(); });
-  }
+  Log Tick(int hour = 0) { fx.clock.set_hour(hour, 30); return Calls([&] { form.Timer1_Timer(); }); }
 };
 
 TEST(Covers, EveryOtherMonitorIsCoveredAfterTheMainWindowsOwnCalls) {
-  const struct { const char* what; Monitors monitors; std::optional<ScreenRect> main; Log covers; } cases[] = {
+  const struct { const char* what; std::optional<std::vector<ScreenRect>> monitors; std::optional<ScreenRect> main;
+                 Log covers; } cases[] = {
       {"two", std::vector{kMain, kRight}, kMain, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
       {"the main window on the right", std::vector{kMain, kRight}, kRight, {"cover 0,0,1280,1024", "raise 0,0,1280,1024"}},
       {"a monitor of zero size", std::vector{kMain, ScreenRect{1280, 0, 1280, 768}}, kMain, {}},

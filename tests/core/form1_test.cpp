@@ -29,10 +29,7 @@ struct Guard : test::FakeGuard {
     if (calls == Log{"L1 " + fx.clock.general_date(fx.clock.time), "state maximized", "pos -1 3"}) return "locked";
     return calls.empty() ? "" : "other, starting " + calls.front();
   }
-  Log Load(int answer = 2) {  // 2: Cancel
-    fx.system.answer = answer;
-    return Calls([&] { form.Form_Load(); });
-  }
+  Log Load(int answer = 2) { fx.system.answer = answer; return Calls([&] { form.Form_Load(); }); }  // 2: Cancel
 };
 
 TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {

@@ -91,8 +91,7 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
     Note("message " + Str(style) + " " + std::string(text));
     return answer;
   }
-  std::string input_box(std::string_view prompt, std::string_view title, bool masked,
-                        std::chrono::seconds limit) override {
+  std::string input_box(std::string_view prompt, std::string_view title, bool masked, std::chrono::seconds limit) override {
     Note("input " + std::string(prompt) + " / " + std::string(title) + (masked ? " masked " : " ") + Str(limit.count()));
     return typed;
   }
