@@ -47,14 +47,13 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
   ports.copy = std::move(copy);
   Guardian guardian(ports);
   std::map<std::string, Session> sessions;
-  const Time zero{};
   std::istringstream lines(story);
   for (std::string line; std::getline(lines, line, ';');) {
     std::istringstream in(line);
     long ms = 0;
     std::string word, id, password;
     in >> ms >> word;
-    const Time now = zero + Duration(ms);
+    const Time now = Time{} + Duration(ms);
     if (word == "active" || word == "background" || word == "closing" || word == "wayland" || word == "gone") {
       in >> id;
       const auto state = word == "background" ? SessionState::background
@@ -70,7 +69,7 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     if (word == "quit" && in >> id >> password)
       ports.Note("answer " + std::string(AnswerLine(guardian.QuitAsked(id, password, now))));
     if (word == "tick") guardian.Tick(now);
-    if (word == "next") ports.Note("next " + std::to_string((guardian.NextTick() - zero) / Duration(1)));
+    if (word == "next") ports.Note("next " + std::to_string((guardian.NextTick() - Time{}) / Duration(1)));
     if (word == "shutdown") guardian.ShuttingDown();
     if (word == "file") in >> ports.file.bytes, ports.file.state = State::present;
     std::replace(ports.file.bytes.begin(), ports.file.bytes.end(), '/', '\n');  // "/" ends a line
