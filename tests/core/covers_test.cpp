@@ -28,8 +28,6 @@ struct Rig : test::FakeGuard {
   explicit Rig(platform::VirtualDesktops* worker = nullptr) : covers{screens, worker ? worker : &screens} {
     form.set_covers(&covers);
     SetFile("[HOUR]\r\nhou1=1\r\n");  // locked at 00:30, compact at 01:30
-    screens.screens = std::vector{kMain, kRight};
-    screens.main = kMain;
   }
   Log Tick(int hour = 0) { fx.clock.set_hour(hour, 30); return Calls([&] { form.Timer1_Timer(); }); }
 };

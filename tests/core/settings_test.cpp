@@ -54,18 +54,13 @@ struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
   bool closed = false;
 };
 
-// The main window over two monitors: a tick covers the second.
+// The main window over two monitors: a locked tick covers the second.
 struct Rig : test::FakeGuard {
   ScriptedForm2 host{fx, form};
   settings::PasswordGate gate{fx.services, form, host};
   test::FakeScreen screens{fx.log};
   guard::Covers covers{screens, nullptr};
-  Rig() {
-    form.set_settings_door(&gate);
-    form.set_covers(&covers);
-    screens.screens = std::vector{guard::ScreenRect{0, 0, 1280, 1024}, guard::ScreenRect{1280, 0, 2304, 768}};
-    screens.main = guard::ScreenRect{0, 0, 1280, 1024};
-  }
+  Rig() { form.set_settings_door(&gate); form.set_covers(&covers); }
   // "设置", answered with `typed` ("": Cancel); an opened settings window runs `script`.
   Log Press(std::string typed, std::string script = "") {
     fx.system.typed = std::move(typed);
@@ -96,12 +91,10 @@ TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
     const Log calls = r.Press(c.typed);
     // Still topmost while the prompt is up: only the parent's success drops
     // the main window and the covers, until the next tick raises them again.
-    Log expected = {"timer off", "input 请输入密码 / app masked 60"};
-    const Log opened = {"timer off", "pos -2 3", "lower 1280,0,2304,768", "Form2 shown", "close Form2", "timer on",
-                        "Label2 ", "Label2 " + r.view.hours};
-    const Log refused = {"timer on", "pos -1 3"};  // no message
-    for (const auto& call : c.opens ? opened : refused) expected.push_back(call);
-    EXPECT_EQ(calls, expected) << c.file.value_or("no file") << " typed " << c.typed;
+    const Log refused = {"timer off", "input 请输入密码 / app masked 60", "timer on", "pos -1 3"};
+    const Log opened = {"timer off", "input 请输入密码 / app masked 60", "timer off", "pos -2 3", "lower 1280,0,2304,768",
+                        "Form2 shown", "close Form2", "timer on", "Label2 ", "Label2 " + r.view.hours};
+    EXPECT_EQ(calls, c.opens ? opened : refused) << c.file.value_or("no file") << " typed " << c.typed;
     EXPECT_EQ(r.File(), c.file.value_or("<none>")) << "the gate never writes";
     EXPECT_EQ(r.Calls([&] { r.form.Timer1_Timer(); }).back(), "raise 1280,0,2304,768");
   }

@@ -16,7 +16,6 @@ namespace qorvel {
 namespace {
 
 namespace fs = std::filesystem;
-namespace ini = platform::ini;
 using namespace std::string_literals;
 
 TEST(LineReaders, ValueFieldStopsAtTheNextEqualsAndValReadsNumbersAsBasicDoes) {
@@ -66,7 +65,7 @@ TEST(IniRead, SectionsAsWindowsReturnsThem) {
       {"a NUL in the header ends its name", "[s\0x]\r\nk=1\0"s, "s", 100, "k=1\0\0"s, 4},
   };
   for (const auto& c : cases) {
-    const auto read = ini::get_section(c.file, c.section, c.size);
+    const auto read = platform::ini::get_section(c.file, c.section, c.size);
     EXPECT_EQ(read.buffer, c.buffer) << c.what;
     EXPECT_EQ(read.count, c.count) << c.what;
   }
@@ -104,7 +103,7 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
       {"NULs kept", "[s]\r\nk\0x=1\r\n\0\r\n"s, "s", "j", "2", "[s]\r\nk\0x=1\r\n\0\r\nj=2\r\n"s},
       {"a NUL ends a key as it is read", "[s]\r\nk\0x=1\r\n"s, "s", "K", "2", "[s]\r\nk=2\r\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ini::write_string(c.file, c.section, c.key, c.value), c.result) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(platform::ini::write_string(c.file, c.section, c.key, c.value), c.result) << c.what;
 }
 
 struct PortableFile : ::testing::Test {

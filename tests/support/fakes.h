@@ -145,8 +145,9 @@ struct FakeGuard {
   template <class Step> Log Calls(Step step) { fx.log.clear(); step(); return fx.log; }
 };
 
-// What the user sees: monitors as set by the test, the covers shown, and
-// windows on virtual desktops by name, `here` the current one. Its desktop
+// What the user sees: two monitors, the main window on the left one, unless
+// the test sets others; the covers shown; and windows on virtual desktops by
+// name, `here` the current one. Its desktop
 // worker answers each question at once, before the next tick.
 struct FakeScreen final : guard::CoverView, platform::VirtualDesktops {
   explicit FakeScreen(Log& l) : log(l) {}
@@ -181,8 +182,9 @@ struct FakeScreen final : guard::CoverView, platform::VirtualDesktops {
   }
   static constexpr platform::WindowId kMain = 1000;
   Log& log;
-  std::optional<std::vector<guard::ScreenRect>> screens;
-  std::optional<guard::ScreenRect> main;
+  std::optional<std::vector<guard::ScreenRect>> screens =
+      std::vector<guard::ScreenRect>{{0, 0, 1280, 1024}, {1280, 0, 2304, 768}};
+  std::optional<guard::ScreenRect> main = guard::ScreenRect{0, 0, 1280, 1024};
   std::map<platform::WindowId, guard::ScreenRect> shown;
   platform::WindowId last_id = 0;
   bool fail_creates = false, available = true;
