@@ -26,11 +26,7 @@ struct FakePorts final : Ports {
   }
   std::optional<std::string> load_copy() override { return copy; }
   void save_copy(std::string_view bytes) override { Note("copy " + std::string(bytes)); copy = bytes; }
-  bool Note(std::string line) {
-    std::replace(line.begin(), line.end(), '\n', '/');
-    log.push_back(std::move(line));
-    return true;
-  }
+  bool Note(std::string s) { std::replace(s.begin(), s.end(), '\n', '/'); log.push_back(std::move(s)); return true; }
   Log log;
   std::set<std::string> running;
   bool start_fails = false;
