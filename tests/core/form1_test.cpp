@@ -33,8 +33,7 @@ struct Guard : test::FakeGuard {
 };
 
 TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
-  const struct { const char* what; std::optional<std::string> file; int hour, minute; const char* layout; } cases[] = {
-      {"no file", std::nullopt, 12, 0, "locked"},
+  const struct { const char* what; std::string file; int hour, minute; const char* layout; } cases[] = {
       {"empty HOUR: no value stands in for hour 0", HourFile(""), 0, 0, "locked"},
       {"letters count as hour 0", HourFile("houx=abc\r\n"), 0, 10, "compact"},
       {"leading zero", HourFile("hou08=08\r\n"), 8, 0, "compact"},
@@ -43,7 +42,7 @@ TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
   };
   for (const auto& c : cases) {
     Guard g;
-    if (c.file) g.SetFile(*c.file);
+    g.SetFile(c.file);
     EXPECT_EQ(g.Tick(c.hour, c.minute), c.layout) << c.what;
   }
 }

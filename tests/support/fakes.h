@@ -112,7 +112,6 @@ struct FakeServices {
   platform::Services services{profile, clock, system, system, system, system, system, system, system, system};
 };
 
-// The main window with its window handle and Timer1: one log, one object.
 struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer {
   explicit FakeForm1View(Log& l) : log(l) {}
   platform::Window& window() override { return *this; }
