@@ -76,13 +76,12 @@ std::string SettingsFile(const List& hours, std::string_view password = "907") {
 }
 
 TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
-  const List one = {"1"};
   const struct { std::optional<std::string> file; const char* typed; bool opens; } cases[] = {
-      {SettingsFile(one), "907", true},          {SettingsFile(one), "908", false},
-      {SettingsFile(one), "", false},            {SettingsFile(one), "90", false},
-      {SettingsFile(one, ""), "", true},         {SettingsFile(one, "abc"), "ABC", false},
-      {SettingsFile(one, "a=b"), "a=b", true},   {std::nullopt, "907", true},
-      {"[HOUR]\r\nhou1=1\r\n", "907", true},     {"[mm]\r\nnober\r\n", "907", true},
+      {SettingsFile({"1"}), "907", true},         {SettingsFile({"1"}), "908", false},
+      {SettingsFile({"1"}), "", false},           {SettingsFile({"1"}), "90", false},
+      {SettingsFile({"1"}, ""), "", true},        {SettingsFile({"1"}, "abc"), "ABC", false},
+      {SettingsFile({"1"}, "a=b"), "a=b", true},  {std::nullopt, "907", true},
+      {"[HOUR]\r\nhou1=1\r\n", "907", true},      {"[mm]\r\nnober\r\n", "907", true},
   };
   for (const auto& c : cases) {
     Rig r;
