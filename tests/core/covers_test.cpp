@@ -13,7 +13,6 @@ namespace {
 
 using guard::ScreenRect;
 using test::Log;
-using Monitors = std::optional<std::vector<ScreenRect>>;
 
 constexpr ScreenRect kMain{0, 0, 1280, 1024};
 constexpr ScreenRect kRight{1280, 0, 2304, 768};
@@ -21,45 +20,26 @@ constexpr ScreenRect kLeft{-800, 0, 0, 600};
 const Log kCompact = {"pos -2 3", "state normal", "top 0", "left 0", "width 615", "height 260"};
 const Log kLocked = {"L1 2026/12/6 0:30:0", "state maximized", "pos -1 3"};
 
-Log Then(Log first, const Log& more) {
-  first.insert(first.end(), more.begin(), more.end());
-  return first;
-}
+Log Then(Log first, const Log& more) { first.insert(first.end(), more.begin(), more.end()); return first; }
 
 struct Rig : test::FakeGuard {
-  test::FakeCoverView screens{fx.log};
-  test::FakeDesktops desktops{fx.log};
+  test::FakeScreen screens{fx.log};
   guard::Covers covers;
-  explicit Rig(platform::VirtualDesktops* worker = nullptr) : covers{screens, worker ? worker : &desktops} {
+  explicit Rig(platform::VirtualDesktops* worker = nullptr) : covers{screens, worker ? worker : &screens} {
     form.set_covers(&covers);
     SetFile("[HOUR]\r\nhou1=1\r\n");  // locked at 00:30, compact at 01:30
-    screens.screens = std::vector{kMain, kRight};
-    screens.main = kMain;
   }
-  Log Tick(int hour = 0) {
-    fx.clock.set_hour(hour, 30);
-    fx.clock.time.second = 0;
-    return Calls([&] { form.Timer1_Timer(); });
-  }
+  Log Tick(int hour = 0) { fx.clock.set_hour(hour, 30); return Calls([&] { form.Timer1_Timer(); }); }
 };
 
 TEST(Covers, EveryOtherMonitorIsCoveredAfterTheMainWindowsOwnCalls) {
-  const struct { const char* what; Monitors monitors; std::optional<ScreenRect> main; Log covers; } cases[] = {
-      {"one monitor: the main window alone, as before", std::vector{kMain}, kMain, {}},
+  const struct { const char* what; std::optional<std::vector<ScreenRect>> monitors; std::optional<ScreenRect> main;
+                 Log covers; } cases[] = {
       {"two", std::vector{kMain, kRight}, kMain, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
-      {"three, one left of the main",
-       std::vector{kLeft, kMain, kRight},
-       kMain,
-       {"cover -800,0,0,600", "cover 1280,0,2304,768", "raise -800,0,0,600", "raise 1280,0,2304,768"}},
-      {"the main window on the second monitor", std::vector{kMain, kRight}, kRight,
-       {"cover 0,0,1280,1024", "raise 0,0,1280,1024"}},
+      {"the main window on the right", std::vector{kMain, kRight}, kRight, {"cover 0,0,1280,1024", "raise 0,0,1280,1024"}},
       {"a monitor of zero size", std::vector{kMain, ScreenRect{1280, 0, 1280, 768}}, kMain, {}},
-      {"a mirror of the main monitor would hide its buttons", std::vector{kMain, ScreenRect{0, 0, 1024, 768}}, kMain,
-       {}},
-      {"the same monitor listed twice", std::vector{kMain, kRight, kRight}, kMain,
-       {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
+      {"a mirror of the main monitor", std::vector{kMain, ScreenRect{0, 0, 1024, 768}}, kMain, {}},
       {"monitors unreadable", std::nullopt, kMain, {}},
-      {"no monitors", std::vector<ScreenRect>{}, kMain, {}},
       {"the main window's monitor unknown", std::vector{kMain, kRight}, std::nullopt, {}},
   };
   for (const auto& c : cases) {
@@ -72,68 +52,47 @@ TEST(Covers, EveryOtherMonitorIsCoveredAfterTheMainWindowsOwnCalls) {
 
 TEST(Covers, FollowTheMonitorSetFromTickToTick) {
   const ScreenRect moved{1280, 256, 2304, 1024};
-  // Each step: the monitors for the tick, the hour, and the covers' calls
-  // after the main window's.
-  const struct { const char* what; Monitors monitors; int hour; Log covers; } steps[] = {
-      {"second monitor", std::vector{kMain, kRight}, 0, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
-      {"same set: only topmost again", std::vector{kMain, kRight}, 0, {"raise 1280,0,2304,768"}},
-      {"plugged in", std::vector{kMain, kRight, kLeft}, 0,
-       {"cover -800,0,0,600", "raise 1280,0,2304,768", "raise -800,0,0,600"}},
-      {"unplugged", std::vector{kMain, kLeft}, 0, {"uncover 1280,0,2304,768", "raise -800,0,0,600"}},
-      {"a glitch listing none keeps the covers", std::vector<ScreenRect>{}, 0, {"raise -800,0,0,600"}},
-      {"moved", std::vector{kMain, moved}, 0,
-       {"uncover -800,0,0,600", "cover 1280,256,2304,1024", "raise 1280,256,2304,1024"}},
-      {"compact removes all", std::vector{kMain, moved}, 1, {"uncover 1280,256,2304,1024"}},
-      {"compact again: nothing", std::vector{kMain, moved}, 1, {}},
-      {"locked again", std::vector{kMain, moved}, 0, {"cover 1280,256,2304,1024", "raise 1280,256,2304,1024"}},
+  const struct { const char* what; std::vector<ScreenRect> monitors; int hour; Log covers; bool fails = false; } steps[] = {
+      {"second monitor, its cover not made", {kMain, kRight}, 0, {"cover 1280,0,2304,768"}, true},
+      {"tried again", {kMain, kRight}, 0, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}},
+      {"same set: only topmost again", {kMain, kRight}, 0, {"raise 1280,0,2304,768"}},
+      {"plugged in", {kMain, kRight, kLeft}, 0, {"cover -800,0,0,600", "raise 1280,0,2304,768", "raise -800,0,0,600"}},
+      {"unplugged", {kMain, kLeft}, 0, {"uncover 1280,0,2304,768", "raise -800,0,0,600"}},
+      {"a glitch listing none keeps the covers", {}, 0, {"raise -800,0,0,600"}},
+      {"moved", {kMain, moved}, 0, {"uncover -800,0,0,600", "cover 1280,256,2304,1024", "raise 1280,256,2304,1024"}},
+      {"compact removes all", {kMain, moved}, 1, {"uncover 1280,256,2304,1024"}},
+      {"locked again", {kMain, moved}, 0, {"cover 1280,256,2304,1024", "raise 1280,256,2304,1024"}},
   };
   Rig r;
   for (const auto& s : steps) {
     r.screens.screens = s.monitors;
+    r.screens.fail_creates = s.fails;
     EXPECT_EQ(r.Tick(s.hour), Then(s.hour == 0 ? kLocked : kCompact, s.covers)) << s.what;
   }
   EXPECT_EQ(r.screens.shown.size(), 1u);
 }
 
-TEST(Covers, ADisabledTimerKeepsThemAndAFailedCoverIsTriedAgain) {
-  Rig r;
-  r.screens.fail_creates = true;
-  EXPECT_EQ(r.Tick(), Then(kLocked, {"cover 1280,0,2304,768"}));
-  r.screens.fail_creates = false;
-  EXPECT_EQ(r.Tick(), Then(kLocked, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"}));
-  r.view.on = false;
-  r.screens.screens = std::vector{kMain};
-  EXPECT_EQ(r.Tick(1), Log{}) << "an allowed hour while the timer is off";
-  EXPECT_EQ(r.covers.count(), 1u);
-}
-
 TEST(Covers, LockWindowsAwayFromTheCurrentDesktopAreBroughtToItAtTheNextTick) {
-  constexpr platform::WindowId kMainId = test::FakeCoverView::kMain;
+  constexpr platform::WindowId kMainId = test::FakeScreen::kMain;
   constexpr platform::WindowId kCover = 1;  // the first cover made
   const struct { const char* what; bool available; std::string here; std::map<platform::WindowId, std::string> on;
-                 Log moves; } cases[] = {
-      {"all on the current desktop", true, "A", {}, {}},
-      {"the user made a new desktop", true, "B", {{kMainId, "A"}, {kCover, "A"}},
-       {"move 1000 to B", "move 1 to B"}},
+                 Log moves; bool unplug = false; } cases[] = {
+      {"the user made a new desktop", true, "B", {{kMainId, "A"}, {kCover, "A"}}, {"move 1000 to B", "move 1 to B"}},
       {"only the cover is away", true, "A", {{kCover, "B"}}, {"move 1 to A"}},
       {"no virtual desktops (Wine, older Windows)", false, "B", {{kMainId, "A"}, {kCover, "A"}}, {}},
       {"the foreground window's desktop unknown", true, "", {{kMainId, "A"}}, {}},
+      {"a cover gone is not moved", true, "B", {{kMainId, "A"}, {kCover, "A"}}, {"move 1000 to B"}, true},
   };
   for (const auto& c : cases) {
     Rig r;
-    r.desktops.available = c.available;
-    r.desktops.here = c.here;
-    r.desktops.desktop_of = c.on;
+    r.screens.available = c.available;
+    r.screens.here = c.here;
+    r.screens.desktop_of = c.on;
     EXPECT_EQ(r.Tick(), Then(kLocked, {"cover 1280,0,2304,768", "raise 1280,0,2304,768"})) << c.what;
-    EXPECT_EQ(r.Tick(), Then(kLocked, Then({"raise 1280,0,2304,768"}, c.moves))) << c.what;
+    if (c.unplug) r.screens.screens = std::vector{kMain};
+    const Log covers = {c.unplug ? "uncover 1280,0,2304,768" : "raise 1280,0,2304,768"};
+    EXPECT_EQ(r.Tick(), Then(kLocked, Then(covers, c.moves))) << c.what;
   }
-  Rig r;
-  r.screens.screens = std::vector{kMain, kRight};
-  r.desktops.here = "B";
-  r.desktops.desktop_of = {{kMainId, "A"}, {kCover, "A"}};
-  r.Tick();
-  r.screens.screens = std::vector{kMain};
-  EXPECT_EQ(r.Tick(), Then(kLocked, {"uncover 1280,0,2304,768", "move 1000 to B"})) << "a cover gone is not moved";
 }
 
 // A manager hung as Explorer can hang: its calls block until the test
@@ -151,7 +110,7 @@ struct Hung {
       h->cv.notify_all();
       h->cv.wait_for(lock, std::chrono::seconds(10), [&] { return h->released; });
       h->returned = true;
-      return w != test::FakeCoverView::kMain;
+      return w != test::FakeScreen::kMain;
     }
     std::optional<std::string> foreground_desktop() override { return "B"; }
     bool move_to_desktop(platform::WindowId w, std::string_view) override {
@@ -184,7 +143,7 @@ TEST(DesktopWorker, AHungManagerLeavesTheTicksAtTheirPaceAndItsLateAnswerIsActed
     lock.lock();
     hung->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return !hung->moved.empty(); });
   }
-  EXPECT_EQ(hung->moved, std::vector<platform::WindowId>{test::FakeCoverView::kMain});
+  EXPECT_EQ(hung->moved, std::vector<platform::WindowId>{test::FakeScreen::kMain});
 }
 
 }  // namespace

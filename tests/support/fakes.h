@@ -62,13 +62,12 @@ struct MemoryProfileFile final : platform::ProfileFile {
 };
 
 struct FakeClock final : platform::Clock {
-  platform::LocalTime now() const override { ++reads; return time; }
+  platform::LocalTime now() const override { return time; }
   std::string general_date(const platform::LocalTime& t) const override {  // a fixed day, as wide as a real date
     return "2026/12/6 " + Str(t.hour) + ":" + Str(t.minute) + ":" + Str(t.second);
   }
   void set_hour(int hour, int minute = 0) { time.hour = hour; time.minute = minute; }
   platform::LocalTime time{2026, 12, 6, 0, 30, 0};
-  mutable int reads = 0;  // one a tick
 };
 
 // Every other service. Calls that act are logged; message boxes all give
@@ -80,22 +79,19 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   std::string exe_directory() const override { return directory; }
   std::string exe_name() const override { return "guard"; }
   std::optional<bool> file_exists(std::string_view path) const override {
-    if (existence_unknown) return std::nullopt;
-    return profile.text(path).has_value();
+    return existence_unknown ? std::nullopt : std::optional(profile.text(path).has_value());
   }
   bool enable_shutdown_privilege() override { return Note("privilege"); }
   bool exit_windows(unsigned f, unsigned why) override { return Note("exit_windows " + Str(f) + " " + Str(why)); }
   bool start_process(std::string_view line, int show) override { return Note("start " + std::string(line) + " /" + Str(show)); }
   bool set_local_machine_string(std::string_view subkey, std::string_view value, std::string_view data) override {
-    Note("registry " + std::string(subkey) + "\\" + std::string(value) + "=" + std::string(data));
-    return !registry_fails;
+    return Note("registry " + std::string(subkey) + "\\" + std::string(value) + "=" + std::string(data)) && !registry_fails;
   }
   int message_box(std::string_view text, unsigned style) override {
     Note("message " + Str(style) + " " + std::string(text));
     return answer;
   }
-  std::string input_box(std::string_view prompt, std::string_view title, bool masked,
-                        std::chrono::seconds limit) override {
+  std::string input_box(std::string_view prompt, std::string_view title, bool masked, std::chrono::seconds limit) override {
     Note("input " + std::string(prompt) + " / " + std::string(title) + (masked ? " masked " : " ") + Str(limit.count()));
     return typed;
   }
@@ -116,7 +112,6 @@ struct FakeServices {
   platform::Services services{profile, clock, system, system, system, system, system, system, system, system};
 };
 
-// The main window with its window handle and Timer1: one log, one object.
 struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer {
   explicit FakeForm1View(Log& l) : log(l) {}
   platform::Window& window() override { return *this; }
@@ -124,11 +119,8 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   void set_clock_text(std::string_view text) override { log.push_back("L1 " + std::string(text)); }
   void set_hours_text(std::string_view text) override { hours = text; log.push_back("Label2 " + hours); }
   std::string hours_text() const override { return hours; }
-  void unload() override { unloaded = true; log.push_back("unload Form1"); }
-  void set_window_pos(int insert_after, unsigned flags) override {
-    log.push_back("pos " + Str(insert_after) + " " + Str(flags));
-    topmost = insert_after == platform::kHwndTopmost;
-  }
+  void unload() override { log.push_back("unload Form1"); }
+  void set_window_pos(int after, unsigned flags) override { log.push_back("pos " + Str(after) + " " + Str(flags)); }
   void set_window_state(platform::WindowState s) override {
     log.push_back(s == platform::WindowState::maximized ? "state maximized" : "state normal");
   }
@@ -140,64 +132,45 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   bool enabled() const override { return on; }
   Log& log;
   std::string hours;
-  bool topmost = false, on = true, unloaded = false;
+  bool on = true;
 };
 
-// The main window's logic on fakes.
 struct FakeGuard {
   FakeServices fx;
   FakeForm1View view{fx.log};
   guard::Form1 form{fx.services, view};
   void SetFile(std::string_view text) { fx.profile.set_text(store::kSettingsFile, text); }
   std::string File() const { return fx.profile.text(store::kSettingsFile).value_or("<none>"); }
-  // Runs one step of the logic and returns the calls it made.
   template <class Step> Log Calls(Step step) { fx.log.clear(); step(); return fx.log; }
 };
 
-// Monitors as set by the test, and cover windows kept in `shown` (id ->
-// rectangle, topmost). Acting calls go to the shared log.
-struct FakeCoverView final : guard::CoverView {
-  explicit FakeCoverView(Log& l) : log(l) {}
+// What the user sees: two monitors, the main window on the left one, unless
+// the test sets others; the covers shown; and windows on virtual desktops by
+// name, `here` the current one. Its desktop
+// worker answers each question at once, before the next tick.
+struct FakeScreen final : guard::CoverView, platform::VirtualDesktops {
+  explicit FakeScreen(Log& l) : log(l) {}
   std::optional<std::vector<guard::ScreenRect>> monitors() override { return screens; }
   std::optional<guard::ScreenRect> main_window_monitor() override { return main; }
   platform::WindowId main_window() override { return kMain; }
   platform::WindowId create_cover(const guard::ScreenRect& r) override {
     log.push_back("cover " + Describe(r));
     if (fail_creates) return 0;
-    shown[++last_id] = {r, true};
+    shown[++last_id] = r;
     return last_id;
   }
-  void destroy_cover(platform::WindowId id) override {
-    log.push_back("uncover " + Describe(shown.at(id).rect));
-    shown.erase(id);
-  }
+  void destroy_cover(platform::WindowId id) override { log.push_back("uncover " + Describe(shown.at(id))); shown.erase(id); }
   void set_cover_topmost(platform::WindowId id, bool topmost) override {
-    log.push_back(std::string(topmost ? "raise " : "lower ") + Describe(shown.at(id).rect));
-    shown.at(id).topmost = topmost;
+    log.push_back(std::string(topmost ? "raise " : "lower ") + Describe(shown.at(id)));
   }
   static std::string Describe(const guard::ScreenRect& r) {
     return Str(r.left) + "," + Str(r.top) + "," + Str(r.right) + "," + Str(r.bottom);
   }
-  static constexpr platform::WindowId kMain = 1000;
-  struct Shown { guard::ScreenRect rect; bool topmost; };
-  Log& log;
-  std::optional<std::vector<guard::ScreenRect>> screens;
-  std::optional<guard::ScreenRect> main;
-  std::map<platform::WindowId, Shown> shown;
-  platform::WindowId last_id = 0;
-  bool fail_creates = false;
-};
-
-// Windows on virtual desktops by name; `here` is the one the user sees. A
-// worker that answers each question at once, before the next tick.
-struct FakeDesktops final : platform::VirtualDesktops {
-  explicit FakeDesktops(Log& l) : log(l) {}
   void ask(std::vector<platform::WindowId> windows) override {
     if (!available) return;
     answer.emplace(Answer{{}, here});
-    for (const auto w : windows) {
+    for (const auto w : windows)
       if (desktop_of.contains(w) && desktop_of[w] != here) answer->away.push_back(w);
-    }
   }
   std::optional<Answer> take_answer() override { return std::exchange(answer, std::nullopt); }
   void move(std::vector<platform::WindowId> windows, std::string desktop) override {
@@ -206,9 +179,15 @@ struct FakeDesktops final : platform::VirtualDesktops {
       desktop_of[w] = desktop;
     }
   }
+  static constexpr platform::WindowId kMain = 1000;
   Log& log;
+  std::optional<std::vector<guard::ScreenRect>> screens =
+      std::vector<guard::ScreenRect>{{0, 0, 1280, 1024}, {1280, 0, 2304, 768}};
+  std::optional<guard::ScreenRect> main = guard::ScreenRect{0, 0, 1280, 1024};
+  std::map<platform::WindowId, guard::ScreenRect> shown;
+  platform::WindowId last_id = 0;
+  bool fail_creates = false, available = true;
   std::optional<Answer> answer;
-  bool available = true;
   std::string here = "A";
   std::map<platform::WindowId, std::string> desktop_of;  // missing: on `here`
 };
