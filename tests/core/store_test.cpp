@@ -125,6 +125,7 @@ TEST_F(PortableFile, StoresCodePage936AndReplacesTheFileWhole) {
   EXPECT_EQ(Bytes(dir / "old"), gbk) << "written in place, not replaced";
   EXPECT_EQ(Bytes(file), gbk + "x=1\r\n");
   EXPECT_EQ(profile.get_section("MM", 32767, file), std::string("nober=密码??\0x=1\0\0", 20)) << "the new bytes are read";
+  EXPECT_EQ(profile.get_section("bb", 32767, file), std::string(2, '\0')) << "another section of the same bytes";
   EXPECT_EQ(Entries(), 2) << "no temporary file left";
 }
 
