@@ -14,10 +14,9 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-
+#include <chrono>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
@@ -87,15 +86,13 @@ int Quit(const wchar_t* password) {
   if (!WaitFor([&] { return (pid = Guard()) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
   const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   Click(GetDlgItem(WindowOf(pid, L"QorvelForm1"), 102));  // "设置"
-  HWND prompt = nullptr;
+  HWND prompt = nullptr, settings = nullptr;
   if (!WaitFor([&] { return (prompt = WindowOf(pid, L"#32770")) != nullptr; }, kLimitMs))
     return std::printf("no password prompt\n"), 1;
   const HWND edit = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
   for (const wchar_t* c = password; *c != L'\0'; ++c) PostMessageW(edit, WM_CHAR, *c, 1);
   Click(GetDlgItem(prompt, IDOK));
-  HWND settings = nullptr;
-  if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; },
-               kLimitMs))
+  if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; }, kLimitMs))
     return std::printf("no settings window\n"), 1;
   Click(GetDlgItem(settings, qorvel::platform::win32::kForm2Command4));  // "结束Qorvel"
   if (WaitForSingleObject(process, kLimitMs) != WAIT_OBJECT_0) return std::printf("the guard did not end\n"), 1;
@@ -113,8 +110,6 @@ int WmNull(double seconds) {
     return (main = WindowOf(pid, L"QorvelForm1")) != nullptr;
   }, 2 * kLimitMs);
   if (!seen) return std::printf("no guard\n"), 1;
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
   double worst = 0;
   ULONGLONG locked_at = 0;
   int probes = 0;
@@ -122,11 +117,9 @@ int WmNull(double seconds) {
        locked_at == 0 || GetTickCount64() < locked_at + static_cast<ULONGLONG>(seconds * 1000); Sleep(20)) {
     if (GetTickCount64() > give_up) return std::printf("never locked\n"), 1;
     DWORD_PTR result = 0;
-    QueryPerformanceCounter(&start);
+    const auto start = std::chrono::steady_clock::now();
     if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) == 0 && !IsWindow(main)) return 1;
-    QueryPerformanceCounter(&end);
-    worst = std::max(worst, 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                                static_cast<double>(frequency.QuadPart));
+    worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     ++probes;
     if (locked_at == 0 && IsZoomed(main)) locked_at = GetTickCount64();
   }

@@ -1,21 +1,16 @@
 // The portable profile engine against the platform's profile functions: the
 // same writes through both must leave byte-identical files, and every section
 // must read the same, bytes and count, whole and cut short. First the cases
-// written by hand (the first run and the settings window's edits, names that
-// trip a byte-wise reader, files as editors leave them), then seeded random
-// sequences. QORVEL_RANDOM_SEED=n runs the one random sequence n.
+// written by hand, then seeded random sequences; QORVEL_RANDOM_SEED=n runs the
+// one random sequence n.
 //
 // Where Wine 8.0 differs from the behaviour the settings file relies on, the
-// engine keeps that behaviour and the inputs keep clear of it:
-//  1. Wine drops every blank line of the file on any write.
-//  2. Wine rewrites hand-edited lines ("  a = 1" becomes "a=1", "[ HOUR ]"
-//     becomes "[HOUR]", LF becomes CR LF) and reads "  a = 1 " as "a=1".
-//  3. Wine drops the leading spaces of a written value and reads a value
-//     without its trailing spaces.
-//  4. Wine writes a read-only file when the process may (as root).
-//  5. Wine reads text after a UTF-8 mark as UTF-8 and UTF-16 text as such,
-//     and turns bytes that are no character of code page 936 into "?"; the
-//     engine keeps the bytes as they stand.
+// engine keeps that behaviour and the inputs keep clear of it: Wine drops every
+// blank line on any write; rewrites hand-edited lines ("  a = 1" as "a=1",
+// "[ HOUR ]" as "[HOUR]", LF as CR LF) and reads "  a = 1 " as "a=1"; drops a
+// written value's leading spaces and reads values without trailing ones;
+// writes a read-only file as root; reads text after a UTF-8 mark as UTF-8 and
+// UTF-16 text as such, and turns bytes outside code page 936 into "?".
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -53,12 +48,10 @@ struct Op {
 
 std::string Describe(const std::vector<Op>& ops) {
   std::ostringstream out;
-  for (const auto& op : ops) {
-    out << "  [" << op.section << "] " << op.key;
-    if (op.value) out << "=" << (op.value->size() > 40 ? op.value->substr(0, 20) + "..." : *op.value);
-    out << (op.value ? "" : " deleted") << ", read in " << op.read_size
-        << (op.nul ? ", NUL " + std::to_string(op.nul) : "") << "\n";
-  }
+  for (const auto& op : ops)
+    out << "  [" << op.section << "] " << op.key
+        << (op.value ? "=" + (op.value->size() > 40 ? op.value->substr(0, 20) + "..." : *op.value) : " deleted")
+        << ", read in " << op.read_size << (op.nul ? ", NUL " + std::to_string(op.nul) : "") << "\n";
   return out.str();
 }
 
@@ -87,12 +80,8 @@ void InsertNul(std::string& file, unsigned r) {
     at.push_back(i + 1);
   }
   std::size_t pos = at[r / 2 % at.size()];
-  if (r % 2 == 0) {
-    file.insert(pos, 1, '\0');
-    return;
-  }
-  while (pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
-  file.insert(pos, std::string("\0\r\n", 3));
+  while (r % 2 == 1 && pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
+  file.insert(pos, std::string("\0\r\n", r % 2 == 1 ? 3 : 1));
 }
 
 // The first difference the sequence shows, or an empty text. The file starts
@@ -106,8 +95,7 @@ std::string RunSequence(const std::optional<std::string>& start, const std::vect
   std::string failure;
   for (std::size_t i = 0; i < ops.size() && failure.empty(); ++i) {
     const auto& op = ops[i];
-    const auto value = op.value ? std::optional<std::string_view>(*op.value) : std::nullopt;
-    win32::Win32ProfileFile().write_string(op.section, op.key, value, path.string());
+    win32::Win32ProfileFile().write_string(op.section, op.key, op.value, path.string());
     const auto ansi = op.value ? std::optional(utf8_to_cp936(*op.value)) : std::nullopt;
     if (auto updated = ini::write_string(engine, utf8_to_cp936(op.section), utf8_to_cp936(op.key), ansi))
       engine = std::move(*updated);
@@ -148,8 +136,10 @@ TEST(ProfileRandom, WrittenCasesGiveSameFilesAndSameReads) {
   for (int n = 0; n < 40; ++n) long_lines.push_back({"hour", "long" + std::to_string(n), "中" + std::string(990, '7')});
   long_lines.push_back({"mm", "nober", "密码=一二三"});  // cut through double-byte characters
   std::string hours = "[HOUR]\r\n", cr_only = "[HOUR]\r", big = "[junk]\r\n";
-  for (int h = 0; h <= 23; ++h) hours += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
-  for (int h = 0; h <= 23; ++h) cr_only += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r";
+  for (int h = 0; h <= 23; ++h) {
+    hours += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+    cr_only += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r";
+  }
   while (big.size() < 1024 * 1024) big += "line" + std::to_string(big.size()) + "=" + std::string(100, 'x') + "\r\n";
   const struct { std::optional<std::string> file; std::vector<Op> ops; } cases[] = {
       {std::nullopt, FirstRunThen({{"HOUR", "hou5", std::nullopt}, {"hour", "hou5", "5"}, {"HOUR", "HOU7", "7"},
@@ -169,10 +159,9 @@ TEST(ProfileRandom, WrittenCasesGiveSameFilesAndSameReads) {
       // Read only: a byte-order mark, old Mac line ends, a header without "]", a megabyte before the hours.
       {"\xef\xbb\xbf" + hours, {}}, {cr_only, {}}, {"[HOUR\r\nhou0=0\r\n" + hours.substr(8), {}}, {big + hours, {}},
   };
-  for (const auto& c : cases) {
-    const std::string failure = RunSequence(c.file, c.ops, /*every_size=*/true);
-    EXPECT_EQ(failure, "") << "starting from " << c.file.value_or("no file").substr(0, 40) << "\n" << Describe(c.ops);
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(RunSequence(c.file, c.ops, /*every_size=*/true), "")
+        << "starting from " << c.file.value_or("no file").substr(0, 40) << "\n" << Describe(c.ops);
 }
 
 std::vector<Op> Sequence(unsigned seed) {
@@ -182,11 +171,9 @@ std::vector<Op> Sequence(unsigned seed) {
   for (auto& op : ops) {
     op.section = pick(kSections);
     op.key = pick(kKeys);
-    switch (random() % 8) {
-      case 0: case 1: break;  // delete
-      case 2: op.value = std::string(1 + random() % 1500, 'x') + "中"; break;  // long: fills a section soon
-      default: op.value = pick(kValues);
-    }
+    const auto kind = random() % 8;  // 0 and 1 delete; 2 is long and soon fills a section
+    if (kind == 2) op.value = std::string(1 + random() % 1500, 'x') + "中";
+    if (kind > 2) op.value = pick(kValues);
     const std::size_t sizes[] = {2, 3, 4, 5, 8, 16, 64, 1000, 32767};
     op.read_size = random() % 3 == 0 ? 2 + random() % 200 : sizes[random() % std::size(sizes)];
     if (random() % 4 == 0) op.nul = 1 + random() % 100000;
