@@ -56,8 +56,7 @@ std::string Describe(const std::vector<Op>& ops) {
 }
 
 std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  return {std::istreambuf_iterator<char>(std::ifstream(p, std::ios::binary).rdbuf()), {}};
 }
 
 // What Windows' reader and the engine give for one section and size, or an

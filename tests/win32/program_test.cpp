@@ -34,8 +34,7 @@ bool WaitFor(Ready ready) {
 }
 
 std::string SettingsFile() {
-  std::ifstream in("C:\\mdb.ini", std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  return {std::istreambuf_iterator<char>(std::ifstream("C:\\mdb.ini", std::ios::binary).rdbuf()), {}};
 }
 std::vector<int> Hours(int from, int to) {
   std::vector<int> hours;
@@ -50,7 +49,7 @@ std::string HoursLine(const std::vector<int>& hours) {
 }
 // Every hour allowed, or none: the layout does not depend on the clock.
 void WriteSettings(bool every_hour) {
-  std::ofstream("C:\\mdb.ini", std::ios::binary) << SettingsText(every_hour ? Hours(0, 23) : std::vector<int>{}, "907", '1');
+  std::ofstream("C:\\mdb.ini", std::ios::binary) << SettingsText(Hours(0, every_hour ? 23 : -1), "907", '1');
 }
 
 std::string RunValue() {
@@ -122,8 +121,8 @@ struct Guard {
   HWND Box() const { return Window(L"#32770", "qorvel"); }
   // Waits for the message box showing this text and answers it.
   bool Answer(std::string_view text, int button) const {
-    const auto shows = [&] { return Text(GetDlgItem(Box(), 0xFFFF)) == text; };
-    return WaitFor(shows) && PostMessageW(Box(), WM_COMMAND, button, 0);
+    return WaitFor([&] { return Text(GetDlgItem(Box(), 0xFFFF)) == text; }) &&
+           PostMessageW(Box(), WM_COMMAND, button, 0);
   }
   // The window of this class and caption, once it shows; null if it never does.
   HWND WaitWindow(const wchar_t* window_class, const char* caption) const {
@@ -253,7 +252,8 @@ TEST(SettingsRoad, AParentEditsHoursAndPasswordThenEndsTheProgram) {
   Click(form, w32::kForm2Command1);  // nothing picked: nothing added
   // Deletes the hours 0 and 5, then adds 5 back and 3, which is listed.
   for (const auto& [listed, index] : {std::pair{true, 0}, {true, 4}, {false, 4}, {false, 2}}) {
-    SendDlgItemMessageW(form, listed ? w32::kForm2List1 : w32::kForm2Combo1, listed ? LB_SETCURSEL : CB_SETCURSEL, index, 0);
+    SendDlgItemMessageW(form, listed ? w32::kForm2List1 : w32::kForm2Combo1, listed ? LB_SETCURSEL : CB_SETCURSEL,
+                        index, 0);
     Click(form, listed ? w32::kForm2Command2 : w32::kForm2Command1);
   }
   EXPECT_EQ(SendDlgItemMessageW(form, w32::kForm2List1, LB_GETCOUNT, 0, 0), 23) << "refreshed after each change";
