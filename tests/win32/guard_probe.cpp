@@ -101,8 +101,7 @@ int WmNull(double seconds) {
   DWORD pid = 0;
   HWND main = nullptr;
   if (!WaitFor([&] {
-    if (pid == 0) pid = Guard(0, false);
-    if (pid == 0) return false;
+    if (pid == 0 && (pid = Guard(0, false)) == 0) return false;
     if (const HWND box = WindowOf(pid, L"#32770")) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
     return (main = WindowOf(pid, L"QorvelForm1")) != nullptr;
   }, 2 * kLimitMs)) return std::printf("no guard\n"), 1;
@@ -147,7 +146,5 @@ int main() {
     return std::printf("%.*s", static_cast<int>(got), reply), 0;
   }
   if (argc != 3) return 2;
-  const int result = what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
-  LocalFree(argv);
-  return result;
+  return what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
 }

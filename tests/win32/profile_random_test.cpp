@@ -1,8 +1,7 @@
 // The portable profile engine against the platform's profile functions: the
 // same writes through both must leave byte-identical files, and every section
-// must read the same, bytes and count, whole and cut short. First the cases
-// written by hand, then seeded random sequences; QORVEL_RANDOM_SEED=n runs the
-// one random sequence n.
+// must read the same, bytes and count, whole and cut short.
+// QORVEL_RANDOM_SEED=n runs the one random sequence n.
 //
 // Where Wine 8.0 differs from the behaviour the settings file relies on, the
 // engine keeps that behaviour and the inputs keep clear of it: Wine drops every
@@ -59,8 +58,7 @@ std::string Bytes(const fs::path& p) {
   return {std::istreambuf_iterator<char>(std::ifstream(p, std::ios::binary).rdbuf()), {}};
 }
 
-// What Windows' reader and the engine give for one section and size, or an
-// empty text when they agree.
+// How Windows' reader and the engine differ on one read, or an empty text.
 std::string CompareRead(const std::string& engine, const fs::path& path, const std::string& section,
                         std::size_t size) {
   const std::string windows = win32::Win32ProfileFile().get_section(section, size, path.string());
@@ -83,15 +81,13 @@ void InsertNul(std::string& file, unsigned r) {
   file.insert(pos, std::string("\0\r\n", r % 2 == 1 ? 3 : 1));
 }
 
-// The first difference the sequence shows, or an empty text. The file starts
-// as `start` (none: missing); every_size reads every section at the end in
-// each buffer size from 2 to 24 too.
+// The first difference, or an empty text; no `start` is a missing file, and
+// every_size reads every section at the end in each size from 2 to 24 too.
 std::string RunSequence(const std::optional<std::string>& start, const std::vector<Op>& ops, bool every_size = false) {
   const fs::path path = fs::temp_directory_path() / "qorvel-random.ini";
   fs::remove(path);
   if (start) std::ofstream(path, std::ios::binary) << *start;
-  std::string engine = start.value_or("");
-  std::string failure;
+  std::string engine = start.value_or(""), failure;
   for (std::size_t i = 0; i < ops.size() && failure.empty(); ++i) {
     const auto& op = ops[i];
     win32::Win32ProfileFile().write_string(op.section, op.key, op.value, path.string());
@@ -119,11 +115,8 @@ std::string RunSequence(const std::optional<std::string>& start, const std::vect
 
 std::vector<Op> FirstRunThen(const std::vector<Op>& more) {
   std::vector<Op> ops;
-  for (int n = 1; n <= 23; ++n) {
-    ops.push_back({"HOUR", "hou" + std::to_string(n), std::to_string(n)});
-    ops.push_back({"mm", "nober", "907"});
-    ops.push_back({"bb", "two", "0"});
-  }
+  for (int n = 1; n <= 23; ++n)
+    ops.insert(ops.end(), {{"HOUR", "hou" + std::to_string(n), std::to_string(n)}, {"mm", "nober", "907"}, {"bb", "two", "0"}});
   ops.insert(ops.end(), more.begin(), more.end());
   return ops;
 }
@@ -135,10 +128,8 @@ TEST(ProfileRandom, WrittenCasesGiveSameFilesAndSameReads) {
   for (int n = 0; n < 40; ++n) long_lines.push_back({"hour", "long" + std::to_string(n), "中" + std::string(990, '7')});
   long_lines.push_back({"mm", "nober", "密码=一二三"});  // cut through double-byte characters
   std::string hours = "[HOUR]\r\n", cr_only = "[HOUR]\r", big = "[junk]\r\n";
-  for (int h = 0; h <= 23; ++h) {
-    hours += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
-    cr_only += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r";
-  }
+  for (int h = 0; h <= 23; ++h) hours += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  for (int h = 0; h <= 23; ++h) cr_only += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r";
   while (big.size() < 1024 * 1024) big += "line" + std::to_string(big.size()) + "=" + std::string(100, 'x') + "\r\n";
   const struct { std::optional<std::string> file; std::vector<Op> ops; } cases[] = {
       {std::nullopt, FirstRunThen({{"HOUR", "hou5", std::nullopt}, {"hour", "hou5", "5"}, {"HOUR", "HOU7", "7"},

@@ -99,7 +99,6 @@ struct Guard {
     CloseHandle(p.hThread);
     CloseHandle(p.hProcess);
   }
-  // A visible top-level window of the guard of this class and caption.
   // EnumWindows walks one snapshot of the z-order, which the ticks reshuffle.
   HWND Window(const wchar_t* window_class, const char* caption) const {
     struct Wanted { DWORD pid; const wchar_t* window_class; std::string caption; HWND found; } wanted{
@@ -119,23 +118,19 @@ struct Guard {
   }
   HWND Main() const { return Window(L"QorvelForm1", "Qorvel"); }
   HWND Box() const { return Window(L"#32770", "qorvel"); }
-  // Waits for the message box showing this text and answers it.
   bool Answer(std::string_view text, int button) const {
     return WaitFor([&] { return Text(GetDlgItem(Box(), 0xFFFF)) == text; }) &&
            PostMessageW(Box(), WM_COMMAND, button, 0);
   }
-  // The window of this class and caption, once it shows; null if it never does.
   HWND WaitWindow(const wchar_t* window_class, const char* caption) const {
     HWND w = nullptr;
     WaitFor([&] { return (w = Window(window_class, caption)) != nullptr; });
     return w;
   }
-  // The settings button's password prompt, once it shows.
   HWND Prompt() const {
     PostMessageW(GetDlgItem(Main(), F1::kCommand2), BM_CLICK, 0, 0);
     return WaitWindow(L"#32770", "app");
   }
-  // The password typed into the prompt, which shows bullets, and OK.
   void Enter(HWND prompt, const wchar_t* password) const {
     const HWND field = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
     EXPECT_NE(GetWindowLongW(field, GWL_STYLE) & ES_PASSWORD, 0);
