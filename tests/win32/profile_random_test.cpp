@@ -72,10 +72,8 @@ std::string CompareRead(const std::string& engine, const fs::path& path, const s
 // puts it on a line of its own.
 void InsertNul(std::string& file, unsigned r) {
   std::vector<std::size_t> at{0};
-  for (std::size_t i = 0; i < file.size(); ++i) {
+  for (std::size_t i = 0; i < file.size(); at.push_back(++i))
     if (static_cast<unsigned char>(file[i]) >= 0x81 && i + 1 < file.size()) ++i;
-    at.push_back(i + 1);
-  }
   std::size_t pos = at[r / 2 % at.size()];
   while (r % 2 == 1 && pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
   file.insert(pos, std::string("\0\r\n", r % 2 == 1 ? 3 : 1));
@@ -116,7 +114,8 @@ std::string RunSequence(const std::optional<std::string>& start, const std::vect
 std::vector<Op> FirstRunThen(const std::vector<Op>& more) {
   std::vector<Op> ops;
   for (int n = 1; n <= 23; ++n)
-    ops.insert(ops.end(), {{"HOUR", "hou" + std::to_string(n), std::to_string(n)}, {"mm", "nober", "907"}, {"bb", "two", "0"}});
+    ops.insert(ops.end(),
+               {{"HOUR", "hou" + std::to_string(n), std::to_string(n)}, {"mm", "nober", "907"}, {"bb", "two", "0"}});
   ops.insert(ops.end(), more.begin(), more.end());
   return ops;
 }
@@ -159,8 +158,7 @@ std::vector<Op> Sequence(unsigned seed) {
   const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
   std::vector<Op> ops(20);
   for (auto& op : ops) {
-    op.section = pick(kSections);
-    op.key = pick(kKeys);
+    op = {pick(kSections), pick(kKeys), std::nullopt};  // braces: the section is drawn first
     const auto kind = random() % 8;  // 0 and 1 delete; 2 is long and soon fills a section
     if (kind == 2) op.value = std::string(1 + random() % 1500, 'x') + "中";
     if (kind > 2) op.value = pick(kValues);
