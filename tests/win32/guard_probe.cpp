@@ -3,21 +3,18 @@
 //   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
 //   end CODE...     ends the guard with each code, prints how soon it is back
 //   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
-//   desktop         runs until killed, as a desktop (Wine stops its services
-//                   when no program runs)
-//   wm_null SECONDS sends the guard's main window WM_NULL every 20 ms from
-//                   its first sight (answering the start-up prompt with
-//                   Cancel) until it has been locked that long, and prints
-//                   the slowest reply: wm_null worst=<ms> ms probes=<n>
+//   desktop         runs until killed (Wine stops its services when no program runs)
+//   wm_null SECONDS sends the main window WM_NULL every 20 ms from its first sight (the start-up
+//                   prompt answered with Cancel) until it has been locked that long; prints the
+//                   slowest reply: wm_null worst=<ms> ms probes=<n>
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
-
+#include <chrono>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
@@ -87,34 +84,27 @@ int Quit(const wchar_t* password) {
   if (!WaitFor([&] { return (pid = Guard()) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
   const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   Click(GetDlgItem(WindowOf(pid, L"QorvelForm1"), 102));  // "设置"
-  HWND prompt = nullptr;
+  HWND prompt = nullptr, settings = nullptr;
   if (!WaitFor([&] { return (prompt = WindowOf(pid, L"#32770")) != nullptr; }, kLimitMs))
     return std::printf("no password prompt\n"), 1;
   const HWND edit = FindWindowExW(prompt, nullptr, L"Edit", nullptr);
   for (const wchar_t* c = password; *c != L'\0'; ++c) PostMessageW(edit, WM_CHAR, *c, 1);
   Click(GetDlgItem(prompt, IDOK));
-  HWND settings = nullptr;
-  if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; },
-               kLimitMs))
+  if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; }, kLimitMs))
     return std::printf("no settings window\n"), 1;
   Click(GetDlgItem(settings, qorvel::platform::win32::kForm2Command4));  // "结束Qorvel"
   if (WaitForSingleObject(process, kLimitMs) != WAIT_OBJECT_0) return std::printf("the guard did not end\n"), 1;
-  std::printf("ended %lu\n", pid);
-  return 0;
+  return std::printf("ended %lu\n", pid), 0;
 }
 
 int WmNull(double seconds) {
   DWORD pid = 0;
   HWND main = nullptr;
-  const bool seen = WaitFor([&] {
-    if (pid == 0) pid = Guard(0, false);
-    if (pid == 0) return false;
+  if (!WaitFor([&] {
+    if (pid == 0 && (pid = Guard(0, false)) == 0) return false;
     if (const HWND box = WindowOf(pid, L"#32770")) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
     return (main = WindowOf(pid, L"QorvelForm1")) != nullptr;
-  }, 2 * kLimitMs);
-  if (!seen) return std::printf("no guard\n"), 1;
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
+  }, 2 * kLimitMs)) return std::printf("no guard\n"), 1;
   double worst = 0;
   ULONGLONG locked_at = 0;
   int probes = 0;
@@ -122,16 +112,13 @@ int WmNull(double seconds) {
        locked_at == 0 || GetTickCount64() < locked_at + static_cast<ULONGLONG>(seconds * 1000); Sleep(20)) {
     if (GetTickCount64() > give_up) return std::printf("never locked\n"), 1;
     DWORD_PTR result = 0;
-    QueryPerformanceCounter(&start);
+    const auto start = std::chrono::steady_clock::now();
     if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) == 0 && !IsWindow(main)) return 1;
-    QueryPerformanceCounter(&end);
-    worst = std::max(worst, 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                                static_cast<double>(frequency.QuadPart));
+    worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     ++probes;
     if (locked_at == 0 && IsZoomed(main)) locked_at = GetTickCount64();
   }
-  std::printf("wm_null worst=%.1f ms probes=%d\n", worst, probes);
-  return 0;
+  return std::printf("wm_null worst=%.1f ms probes=%d\n", worst, probes), 0;
 }
 
 }  // namespace
@@ -139,10 +126,8 @@ int WmNull(double seconds) {
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr || argc < 2) {
-    std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS\n");
-    return 2;
-  }
+  if (argv == nullptr || argc < 2)
+    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS\n"), 2;
   const std::wstring what = argv[1];
   if (what == L"desktop") Sleep(INFINITE);
   DWORD pid = 0;
@@ -158,11 +143,8 @@ int main() {
     if (!CallNamedPipeW(L"\\\\.\\pipe\\qorvel-guardian", const_cast<char*>(line.data()),
                         static_cast<DWORD>(line.size()), reply, sizeof reply, &got, 5000))
       return std::printf("no pipe\n"), 1;
-    std::printf("%.*s", static_cast<int>(got), reply);
-    return 0;
+    return std::printf("%.*s", static_cast<int>(got), reply), 0;
   }
   if (argc != 3) return 2;
-  const int result = what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
-  LocalFree(argv);
-  return result;
+  return what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
 }

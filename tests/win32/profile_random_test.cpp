@@ -1,21 +1,15 @@
 // The portable profile engine against the platform's profile functions: the
 // same writes through both must leave byte-identical files, and every section
-// must read the same, bytes and count, whole and cut short. First the cases
-// written by hand (the first run and the settings window's edits, names that
-// trip a byte-wise reader, files as editors leave them), then seeded random
-// sequences. QORVEL_RANDOM_SEED=n runs the one random sequence n.
+// must read the same, bytes and count, whole and cut short.
+// QORVEL_RANDOM_SEED=n runs the one random sequence n.
 //
 // Where Wine 8.0 differs from the behaviour the settings file relies on, the
-// engine keeps that behaviour and the inputs keep clear of it:
-//  1. Wine drops every blank line of the file on any write.
-//  2. Wine rewrites hand-edited lines ("  a = 1" becomes "a=1", "[ HOUR ]"
-//     becomes "[HOUR]", LF becomes CR LF) and reads "  a = 1 " as "a=1".
-//  3. Wine drops the leading spaces of a written value and reads a value
-//     without its trailing spaces.
-//  4. Wine writes a read-only file when the process may (as root).
-//  5. Wine reads text after a UTF-8 mark as UTF-8 and UTF-16 text as such,
-//     and turns bytes that are no character of code page 936 into "?"; the
-//     engine keeps the bytes as they stand.
+// engine keeps that behaviour and the inputs keep clear of it: Wine drops every
+// blank line on any write; rewrites hand-edited lines ("  a = 1" as "a=1",
+// "[ HOUR ]" as "[HOUR]", LF as CR LF) and reads "  a = 1 " as "a=1"; drops a
+// written value's leading spaces and reads values without trailing ones;
+// writes a read-only file as root; reads text after a UTF-8 mark as UTF-8 and
+// UTF-16 text as such, and turns bytes outside code page 936 into "?".
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -53,22 +47,18 @@ struct Op {
 
 std::string Describe(const std::vector<Op>& ops) {
   std::ostringstream out;
-  for (const auto& op : ops) {
-    out << "  [" << op.section << "] " << op.key;
-    if (op.value) out << "=" << (op.value->size() > 40 ? op.value->substr(0, 20) + "..." : *op.value);
-    out << (op.value ? "" : " deleted") << ", read in " << op.read_size
-        << (op.nul ? ", NUL " + std::to_string(op.nul) : "") << "\n";
-  }
+  for (const auto& op : ops)
+    out << "  [" << op.section << "] " << op.key
+        << (op.value ? "=" + (op.value->size() > 40 ? op.value->substr(0, 20) + "..." : *op.value) : " deleted")
+        << ", read in " << op.read_size << (op.nul ? ", NUL " + std::to_string(op.nul) : "") << "\n";
   return out.str();
 }
 
 std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  return {std::istreambuf_iterator<char>(std::ifstream(p, std::ios::binary).rdbuf()), {}};
 }
 
-// What Windows' reader and the engine give for one section and size, or an
-// empty text when they agree.
+// How Windows' reader and the engine differ on one read, or an empty text.
 std::string CompareRead(const std::string& engine, const fs::path& path, const std::string& section,
                         std::size_t size) {
   const std::string windows = win32::Win32ProfileFile().get_section(section, size, path.string());
@@ -82,32 +72,23 @@ std::string CompareRead(const std::string& engine, const fs::path& path, const s
 // puts it on a line of its own.
 void InsertNul(std::string& file, unsigned r) {
   std::vector<std::size_t> at{0};
-  for (std::size_t i = 0; i < file.size(); ++i) {
+  for (std::size_t i = 0; i < file.size(); at.push_back(++i))
     if (static_cast<unsigned char>(file[i]) >= 0x81 && i + 1 < file.size()) ++i;
-    at.push_back(i + 1);
-  }
   std::size_t pos = at[r / 2 % at.size()];
-  if (r % 2 == 0) {
-    file.insert(pos, 1, '\0');
-    return;
-  }
-  while (pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
-  file.insert(pos, std::string("\0\r\n", 3));
+  while (r % 2 == 1 && pos > 0 && file[pos - 1] != '\n' && file[pos - 1] != '\r') --pos;
+  file.insert(pos, std::string("\0\r\n", r % 2 == 1 ? 3 : 1));
 }
 
-// The first difference the sequence shows, or an empty text. The file starts
-// as `start` (none: missing); every_size reads every section at the end in
-// each buffer size from 2 to 24 too.
+// The first difference, or an empty text; no `start` is a missing file, and
+// every_size reads every section at the end in each size from 2 to 24 too.
 std::string RunSequence(const std::optional<std::string>& start, const std::vector<Op>& ops, bool every_size = false) {
   const fs::path path = fs::temp_directory_path() / "qorvel-random.ini";
   fs::remove(path);
   if (start) std::ofstream(path, std::ios::binary) << *start;
-  std::string engine = start.value_or("");
-  std::string failure;
+  std::string engine = start.value_or(""), failure;
   for (std::size_t i = 0; i < ops.size() && failure.empty(); ++i) {
     const auto& op = ops[i];
-    const auto value = op.value ? std::optional<std::string_view>(*op.value) : std::nullopt;
-    win32::Win32ProfileFile().write_string(op.section, op.key, value, path.string());
+    win32::Win32ProfileFile().write_string(op.section, op.key, op.value, path.string());
     const auto ansi = op.value ? std::optional(utf8_to_cp936(*op.value)) : std::nullopt;
     if (auto updated = ini::write_string(engine, utf8_to_cp936(op.section), utf8_to_cp936(op.key), ansi))
       engine = std::move(*updated);
@@ -132,11 +113,9 @@ std::string RunSequence(const std::optional<std::string>& start, const std::vect
 
 std::vector<Op> FirstRunThen(const std::vector<Op>& more) {
   std::vector<Op> ops;
-  for (int n = 1; n <= 23; ++n) {
-    ops.push_back({"HOUR", "hou" + std::to_string(n), std::to_string(n)});
-    ops.push_back({"mm", "nober", "907"});
-    ops.push_back({"bb", "two", "0"});
-  }
+  for (int n = 1; n <= 23; ++n)
+    ops.insert(ops.end(),
+               {{"HOUR", "hou" + std::to_string(n), std::to_string(n)}, {"mm", "nober", "907"}, {"bb", "two", "0"}});
   ops.insert(ops.end(), more.begin(), more.end());
   return ops;
 }
@@ -169,10 +148,9 @@ TEST(ProfileRandom, WrittenCasesGiveSameFilesAndSameReads) {
       // Read only: a byte-order mark, old Mac line ends, a header without "]", a megabyte before the hours.
       {"\xef\xbb\xbf" + hours, {}}, {cr_only, {}}, {"[HOUR\r\nhou0=0\r\n" + hours.substr(8), {}}, {big + hours, {}},
   };
-  for (const auto& c : cases) {
-    const std::string failure = RunSequence(c.file, c.ops, /*every_size=*/true);
-    EXPECT_EQ(failure, "") << "starting from " << c.file.value_or("no file").substr(0, 40) << "\n" << Describe(c.ops);
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(RunSequence(c.file, c.ops, /*every_size=*/true), "")
+        << "starting from " << c.file.value_or("no file").substr(0, 40) << "\n" << Describe(c.ops);
 }
 
 std::vector<Op> Sequence(unsigned seed) {
@@ -180,13 +158,10 @@ std::vector<Op> Sequence(unsigned seed) {
   const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
   std::vector<Op> ops(20);
   for (auto& op : ops) {
-    op.section = pick(kSections);
-    op.key = pick(kKeys);
-    switch (random() % 8) {
-      case 0: case 1: break;  // delete
-      case 2: op.value = std::string(1 + random() % 1500, 'x') + "中"; break;  // long: fills a section soon
-      default: op.value = pick(kValues);
-    }
+    op = {pick(kSections), pick(kKeys), std::nullopt};  // braces: the section is drawn first
+    const auto kind = random() % 8;  // 0 and 1 delete; 2 is long and soon fills a section
+    if (kind == 2) op.value = std::string(1 + random() % 1500, 'x') + "中";
+    if (kind > 2) op.value = pick(kValues);
     const std::size_t sizes[] = {2, 3, 4, 5, 8, 16, 64, 1000, 32767};
     op.read_size = random() % 3 == 0 ? 2 + random() % 200 : sizes[random() % std::size(sizes)];
     if (random() % 4 == 0) op.nul = 1 + random() % 100000;

@@ -1,7 +1,6 @@
 // Shows the settings window over a sample settings file until it is closed,
-// for scripts/screenshot-settings.sh to photograph.
+// for scripts/screenshot.sh to photograph.
 #include <windows.h>
-
 #include <commctrl.h>
 
 #include "platform/win32/form2_window.h"

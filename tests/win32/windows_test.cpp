@@ -1,7 +1,4 @@
-// What the real program's test (program_test.cpp) cannot reach from
-// outside, in-process under Wine: the cover windows on the one monitor there
-// is, the password prompt's time limit, and the Win32 services' rules for the
-// executable's path, folders and midnight.
+// In-process under Wine, what program_test.cpp cannot reach from outside.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -40,10 +37,9 @@ TEST(CoverWindows, ShowTopmostWithoutTheFocusAndRefuseToClose) {
   const guard::ScreenRect at{300, 50, 700, 350};
   const auto id = covers.create_cover(at);
   const HWND cover = reinterpret_cast<HWND>(id);
-  ASSERT_NE(cover, nullptr);
   Pump();
   RECT r{};
-  GetWindowRect(cover, &r);
+  ASSERT_TRUE(GetWindowRect(cover, &r));
   EXPECT_EQ((guard::ScreenRect{r.left, r.top, r.right, r.bottom}), at);
   EXPECT_TRUE(IsWindowVisible(cover) && (GetWindowLongPtrW(cover, GWL_STYLE) & (WS_CAPTION | WS_THICKFRAME)) == 0);
   EXPECT_EQ(GetWindowLongPtrW(cover, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW), WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
