@@ -67,11 +67,10 @@ runs() {
 # Its sessions are root's, led by the stand-in, so it lends a guard started
 # there its environment: this display.
 start_logind() {
-  local out
-  out="$(dbus-daemon --session --fork --print-address=1 --print-pid=1)"
-  bus="$(head -n 1 <<<"$out")"
+  local bus_pid
+  { read -r bus && read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
   "$fake_logind" "$bus" "$1" yes &
-  pids+=($! "$(tail -n 1 <<<"$out")")
+  pids+=($! "$bus_pid")
   wait_for "logind CanPowerOff" || fail "no stand-in logind"
 }
 logind() {
@@ -90,11 +89,7 @@ start_guardian() {
   gpid=$!
   pids+=("$gpid")
 }
-stop_guardian() {
-  stop "$gpid"
-  kill -9 $(guards) 2>/dev/null
-  logind RemoveSession string:c1
-}
+stop_guardian() { stop "$gpid"; kill -9 $(guards) 2>/dev/null; logind RemoveSession string:c1; }
 logged() { local line="$1"; wait_for 'grep -qF -- "$line" "$glog"' 60 || fail "never noted \"$line\": $(cat "$glog")"; }
 # The guards of session c1: the real program with that session in its environment.
 guards() {
@@ -106,8 +101,7 @@ guards() {
 }
 # The session's one guard other than $1, once its window shows; in $guard.
 one_new_guard() {
-  local g
-  g="$(guards)"
+  local g="$(guards)"
   [ -n "$g" ] && [ "$(wc -l <<<"$g")" = 1 ] && [ "$g" != "$1" ] && [ -n "$(window "$g" Qorvel)" ] && guard=$g
 }
 new_guard() { local old=$1; wait_for 'one_new_guard "$old"' 60 || fail "no new guard after $old: $(cat "$glog")"; }
@@ -123,9 +117,7 @@ if runs restart-figure; then
   ms=()
   for _ in $(seq 10); do
     sleep 10.5
-    from=$(date +%s%N)
-    kill -9 "$guard"
-    new_guard "$guard"
+    from=$(date +%s%N) && kill -9 "$guard" && new_guard "$guard"
     ms+=($((($(date +%s%N) - from) / 1000000)))
   done
   sorted=($(printf '%s\n' "${ms[@]}" | sort -n))
@@ -199,7 +191,7 @@ fi
 if runs logind; then
   clean
   settings_text "" >"$settings"
-  calls="$(mktemp)"
+  calls="$QORVEL_BLACKBOX_TMP/logind-calls"
   start_logind "$calls"
   : >"$calls"
   DBUS_SYSTEM_BUS_ADDRESS="$bus" XDG_SESSION_ID=c7 start
@@ -209,7 +201,6 @@ if runs logind; then
   asked() { [ "$(cat "$calls")" = $'CanPowerOff\nLockSession "c7"\nPowerOff false' ]; }
   wait_for asked || fail "logind was asked: $(cat "$calls")"
   stop "$guard"
-  rm -f "$calls"
 fi
 
 # The settings road, by mouse and keyboard: a wrong password opens nothing;
