@@ -94,9 +94,8 @@ logged() { local line="$1"; wait_for 'grep -qF -- "$line" "$glog"' 60 || fail "n
 # The guards of session c1: the real program with that session in its environment.
 guards() {
   local p
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/exe" 2>/dev/null)" = "$exe" ] &&
-      tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx XDG_SESSION_ID=c1 && echo "${p#/proc/}"
+  for p in $(pgrep -x qorvel); do
+    [ "$(readlink "/proc/$p/exe")" = "$exe" ] && tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx XDG_SESSION_ID=c1 && echo "$p"
   done
 }
 # The session's one guard other than $1, once its window shows; in $guard.
