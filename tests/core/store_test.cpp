@@ -101,7 +101,11 @@ TEST(IniWrite, EditsOnlyWhatTheWriteNames) {
 
 struct PortableFile : ::testing::Test {
   PortableFile() { fs::remove_all(dir); fs::create_directories(dir); }
-  ~PortableFile() override { std::error_code ignored; fs::remove_all(dir, ignored); }
+  ~PortableFile() override {  // Windows deletes no read-only file
+    std::error_code ignored;
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove_all(dir, ignored);
+  }
   static std::string Bytes(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
