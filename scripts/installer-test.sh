@@ -15,6 +15,7 @@ release="$root/build/windows-release"
 exe="$release/src/app/qorvel.exe"
 guardian="$release/src/app/qorvel-guardian.exe"
 installer="$release/Qorvel-$version-setup.exe"
+probe="$root/build/windows/tests/win32/guard_probe.exe"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
