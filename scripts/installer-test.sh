@@ -14,8 +14,7 @@ version=$(sed -n 's/^project(Qorvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 release="$root/build/windows-release"
 exe="$release/src/app/qorvel.exe"
 guardian="$release/src/app/qorvel-guardian.exe"
-installer="$release/Qorvel-$version-setup.exe"
-probe="$root/build/windows/tests/win32/guard_probe.exe"
+installer="$release/Qorvel-$version-setup.exe" probe="$root/build/windows/tests/win32/guard_probe.exe"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
