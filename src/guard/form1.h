@@ -64,7 +64,10 @@ class Form1 {
   void Unload() { view_.unload(); }
   // The password that opened the settings window, or the one saved there
   // since: the proof the guardian asks for before it lets the guard end.
-  void set_parent_password(std::string password) { parent_password_ = std::move(password); }
+  void set_parent_password(std::string password) {
+    services_.guardian.set_proof(password);
+    parent_password_ = std::move(password);
+  }
   [[nodiscard]] const std::string& parent_password() const { return parent_password_; }
 
  private:

@@ -15,18 +15,16 @@ std::string RunCommand(std::string_view directory, std::string_view name) {
 }
 
 void WriteFirstRunFile(platform::Services& services) {
+  // Where the guardian owns the file, it alone decides whether one is due.
+  if (services.guardian.owns_settings()) {
+    services.guardian.write_first_run();
+    return;
+  }
   try {
     const auto exists = services.files.file_exists(store::kSettingsFile);
     if (!exists || *exists) return;  // unknown counts as a failure: leave the file alone
-    auto& profile = services.profile;
-    // The [mm] and [bb] writes repeat on every pass; only the first one
-    // changes anything, but the file's layout (sections in this order)
-    // comes from exactly this sequence.
-    for (int n = 1; n <= 23; ++n) {
-      const std::string hour = std::to_string(n);
-      if (!profile.write_string("HOUR", "hou" + hour, hour, store::kSettingsFile)) return;
-      if (!profile.write_string("mm", "nober", "907", store::kSettingsFile)) return;
-      if (!profile.write_string("bb", "two", "0", store::kSettingsFile)) return;
+    for (const auto& w : store::FirstRunWrites()) {
+      if (!services.profile.write_string(w.section, w.key, w.value, store::kSettingsFile)) return;
     }
   } catch (const std::exception&) {
     // Start-up goes on with whatever was written.

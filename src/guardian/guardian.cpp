@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/portable/ini_text.h"
 #include "settings/form2.h"
+#include "store/module1.h"
 
 namespace qorvel::guardian {
 namespace {
@@ -30,11 +31,23 @@ Duration Backoff(int quick_ends) {
   return std::min(kMaxBackoff, kFirstBackoff * (1 << std::min(quick_ends - 2, 8)));
 }
 
-constexpr std::string_view kQuitWord = "quit ";
+// Section names match as the profile functions match them, whatever the case.
+bool SameName(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string SectionIn(std::string_view file_bytes, std::string_view section) {
+  BytesProfile profile(file_bytes);
+  return profile.get_section(section, store::kSectionBufferSize, store::kSettingsFile);
+}
 
 }  // namespace
 
-Guardian::Guardian(Ports& ports) : ports_(ports), copy_(ports.load_copy()) {}
+Guardian::Guardian(Ports& ports) : ports_(ports), copy_(ports.load_copy()) {
+  // A file left by an earlier version gets its rights too.
+  ports_.protect_settings();
+}
 
 void Guardian::SessionsChanged(const std::vector<Session>& sessions, Time now) {
   std::erase_if(watches_, [&](const auto& entry) {
@@ -72,21 +85,95 @@ void Guardian::GuardEnded(std::string_view session_id, Time now) {
   if (watch.due <= now) LookAt(watch, now);
 }
 
-QuitAnswer Guardian::QuitAsked(std::string_view session_id, std::string_view password, Time now) {
-  if (last_try_ && now - *last_try_ < kQuitTryGap) return QuitAnswer::busy;
-  last_try_ = now;
-  const auto it = watches_.find(session_id);
-  if (it == watches_.end()) return QuitAnswer::refused;
+std::string Guardian::Answer(std::string_view session_id, std::string_view line, Time now) {
+  const auto request = ParseRequest(line);
+  return FormatAnswer(request ? Handle(session_id, *request, now) : guardian::Answer{Status::no, {}});
+}
+
+guardian::Answer Guardian::Handle(std::string_view session_id, const Request& request, Time now) {
   // The file as it stands, or the copy when it is missing or unreadable: a
   // deleted file must not make the first-run password valid.
   CheckFile();
-  if (StoredPasswordIn(copy_.value_or("")) != password) {
-    ports_.note("a wrong password to end the guard of session " + it->second.session.id);
-    return QuitAnswer::refused;
+  const auto verdict = [&](Proof proof) {
+    return guardian::Answer{proof == Proof::right ? Status::ok : proof == Proof::wait ? Status::busy : Status::no, {}};
+  };
+  switch (request.verb) {
+    case Verb::read: {
+      // The hours and the start-up flag are no secret; the password is.
+      const bool open = SameName(request.section, "HOUR") || SameName(request.section, "bb");
+      if (!open && !SameName(request.section, "mm")) return {};
+      if (!open) {
+        const Proof proof = Prove(session_id, request.proof, now);
+        if (proof != Proof::right) return verdict(proof);
+      }
+      if (!copy_) return {};
+      return {Status::ok, SectionIn(*copy_, request.section)};
+    }
+    case Verb::write:
+    case Verb::erase: return Write(session_id, request, now);
+    case Verb::check: return verdict(Prove(session_id, request.proof, now));
+    case Verb::first_run: return {WriteFirstRun() ? Status::ok : Status::no, {}};
+    case Verb::quit: break;
   }
+  const auto it = watches_.find(session_id);
+  if (it == watches_.end()) return {};
+  const Proof proof = Prove(session_id, request.proof, now);
+  if (proof == Proof::wrong) ports_.note("a wrong password to end the guard of session " + it->second.session.id);
+  if (proof != Proof::right) return verdict(proof);
   ports_.note("the parent ended the guard of session " + it->second.session.id);
   it->second.phase = Phase::quit;
-  return QuitAnswer::accepted;
+  return {Status::ok, {}};
+}
+
+Guardian::Proof Guardian::Prove(std::string_view session_id, std::string_view password, Time now) {
+  // Checked only once a second after a miss: guessing takes a second a try,
+  // while a parent's right password is never made to wait.
+  const auto last = last_wrong_.find(session_id);
+  if (last != last_wrong_.end() && now - last->second < kQuitTryGap) return Proof::wait;
+  // With neither file nor copy there is no password: nothing opens.
+  if (copy_ && StoredPasswordIn(*copy_) == password) return Proof::right;
+  last_wrong_.insert_or_assign(std::string(session_id), now);
+  return Proof::wrong;
+}
+
+guardian::Answer Guardian::Write(std::string_view session_id, const Request& request, Time now) {
+  // The start-up flag is the guard's own; the hours and the password are the parent's.
+  const bool open = SameName(request.section, "bb");
+  if (!open && !SameName(request.section, "HOUR") && !SameName(request.section, "mm")) return {};
+  if (!copy_) return {};  // a lone flag would make a file without a password
+  if (!open) {
+    const Proof proof = Prove(session_id, request.proof, now);
+    if (proof == Proof::wait) return {Status::busy, {}};
+    if (proof == Proof::wrong) {
+      ports_.note("a wrong password to change [" + request.section + "] from session " + std::string(session_id));
+      return {};
+    }
+  }
+  const bool erase = request.verb == Verb::erase;
+  const auto value = erase ? std::nullopt : std::optional<std::string_view>(request.value);
+  const std::string what = "[" + request.section + "] " + request.key + " from session " + std::string(session_id);
+  if (!ports_.write_setting(request.section, request.key, value)) {
+    ports_.note("could not write " + what);
+    return {Status::failed, {}};
+  }
+  ports_.note((erase ? "removed " : "wrote ") + what);
+  CheckFile();
+  return {Status::ok, {}};
+}
+
+bool Guardian::WriteFirstRun() {
+  // Only where there is nothing to put back: CheckFile has just restored the copy.
+  if (copy_ || ports_.read_settings().state != SettingsFile::State::missing) return false;
+  for (const auto& w : store::FirstRunWrites()) {
+    if (!ports_.write_setting(w.section, w.key, w.value)) {
+      ports_.note("could not write the first-run settings file");
+      return false;
+    }
+  }
+  ports_.protect_settings();
+  ports_.note("wrote the first-run settings file");
+  CheckFile();
+  return true;
 }
 
 void Guardian::Tick(Time now) {
@@ -125,42 +212,23 @@ void Guardian::LookAt(Watch& watch, Time now) {
 }
 
 void Guardian::CheckFile() {
-  const SettingsFile file = ports_.read_settings();
+  SettingsFile file = ports_.read_settings();
+  if (file.state == SettingsFile::State::hostile) {
+    // Never followed nor written through: out of the way, then as if missing.
+    if (!ports_.move_aside()) return;
+    ports_.note("moved what stood at the settings file's place aside");
+    file = {};
+  }
   if (file.state == SettingsFile::State::present) {
     if (file.bytes != copy_) {
       ports_.save_copy(file.bytes);
       copy_ = file.bytes;
     }
   } else if (file.state == SettingsFile::State::missing && copy_) {
-    if (ports_.restore_settings(*copy_)) ports_.note("put the deleted settings file back");
+    if (!ports_.restore_settings(*copy_)) return;
+    ports_.protect_settings();
+    ports_.note("put the deleted settings file back");
   }
-}
-
-std::string QuitRequest(std::string_view password) {
-  return std::string(kQuitWord) + std::string(password) + "\n";
-}
-
-std::optional<std::string> ParseQuitRequest(std::string_view line) {
-  if (!line.starts_with(kQuitWord) || !line.ends_with('\n')) return std::nullopt;
-  line = line.substr(kQuitWord.size(), line.size() - kQuitWord.size() - 1);
-  if (line.find('\n') != std::string_view::npos) return std::nullopt;
-  return std::string(line);
-}
-
-std::string_view AnswerLine(QuitAnswer answer) {
-  switch (answer) {
-    case QuitAnswer::accepted: return "ok\n";
-    case QuitAnswer::busy: return "busy\n";
-    case QuitAnswer::refused: break;
-  }
-  return "no\n";
-}
-
-std::optional<QuitAnswer> ParseAnswer(std::string_view line) {
-  for (const auto a : {QuitAnswer::accepted, QuitAnswer::refused, QuitAnswer::busy}) {
-    if (line == AnswerLine(a)) return a;
-  }
-  return std::nullopt;
 }
 
 std::string StoredPasswordIn(std::string_view file_bytes) {

@@ -1,14 +1,18 @@
 #pragma once
 // The guardian: runs outside the child's account and brings the guard back
-// whenever it ends, unless the parent ended it. It also puts back a deleted
-// settings file. The decisions live here; each platform only reports
-// sessions and guard ends and carries out what it is asked.
+// whenever it ends, unless the parent ended it. The settings file is its
+// alone: guards read and write it through the guardian, which checks the
+// parent's password, keeps a copy and puts back a deleted file. The
+// decisions live here; each platform only reports sessions, guard ends and
+// requests, and carries out what it is asked.
 #include <chrono>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "guardian/protocol.h"
 
 namespace qorvel::guardian {
 
@@ -26,7 +30,7 @@ inline constexpr Duration kMaxBackoff{1'000};
 inline constexpr Duration kSteadyRun{10'000};
 // How often the settings file is looked at when nothing else wakes us.
 inline constexpr Duration kFileCheck{1'000};
-// At most one password try this often.
+// A wrong password is answered at most this often per session.
 inline constexpr Duration kQuitTryGap{1'000};
 
 enum class SessionState {
@@ -45,11 +49,10 @@ struct Session {
 
 // The settings file as the guardian finds it.
 struct SettingsFile {
-  enum class State { missing, present, unreadable } state = State::missing;
+  // hostile: a folder, link, junction or device stands at the path.
+  enum class State { missing, present, unreadable, hostile } state = State::missing;
   std::string bytes;
 };
-
-enum class QuitAnswer { accepted, refused, busy };
 
 // What the guardian asks of its platform.
 class Ports {
@@ -64,6 +67,17 @@ class Ports {
   virtual SettingsFile read_settings() = 0;
   // Creates the settings file with these bytes; never replaces one that exists.
   virtual bool restore_settings(std::string_view bytes) = 0;
+  // The system's own profile call on the settings file (text in UTF-8): writes
+  // key=value into the section, creating file and section as needed, or
+  // removes the key's line when there is no value. False on failure.
+  virtual bool write_setting(std::string_view section, std::string_view key,
+                             std::optional<std::string_view> value) = 0;
+  // Gives the settings file its rights: administrators (root) alone may read
+  // or write it. False when the file is missing or the rights were not set.
+  virtual bool protect_settings() = 0;
+  // Renames what stands at the settings path aside, without following it;
+  // true when the path is free afterwards.
+  virtual bool move_aside() = 0;
   // The guardian's own copy, in a folder only administrators can reach.
   virtual std::optional<std::string> load_copy() = 0;
   virtual void save_copy(std::string_view bytes) = 0;
@@ -78,8 +92,9 @@ class Guardian {
   // The machine is shutting down: no session gets a new guard.
   void ShuttingDown();
   void GuardEnded(std::string_view session_id, Time now);
-  // The guard of `session_id` asks to end, proven by `password`.
-  QuitAnswer QuitAsked(std::string_view session_id, std::string_view password, Time now);
+  // One request line from a process of `session_id` (as the kernel names
+  // it; "" for none) and the answer line to send back.
+  [[nodiscard]] std::string Answer(std::string_view session_id, std::string_view line, Time now);
   // Runs what is due: starts, back-offs, the settings file.
   void Tick(Time now);
   // When Tick must run next at the latest.
@@ -96,20 +111,19 @@ class Guardian {
   };
   void LookAt(Watch& watch, Time now);
   void CheckFile();
+  guardian::Answer Handle(std::string_view session_id, const Request& request, Time now);
+  enum class Proof { right, wrong, wait };
+  Proof Prove(std::string_view session_id, std::string_view password, Time now);
+  guardian::Answer Write(std::string_view session_id, const Request& request, Time now);
+  bool WriteFirstRun();
 
   Ports& ports_;
   std::map<std::string, Watch, std::less<>> watches_;
   std::optional<std::string> copy_;
-  std::optional<Time> last_try_;
+  std::map<std::string, Time, std::less<>> last_wrong_;  // per session
   Time next_file_check_{};
   bool shutting_down_ = false;
 };
-
-// The line a guard sends and the guardian's one-word answers.
-[[nodiscard]] std::string QuitRequest(std::string_view password);
-[[nodiscard]] std::optional<std::string> ParseQuitRequest(std::string_view line);
-[[nodiscard]] std::string_view AnswerLine(QuitAnswer answer);
-[[nodiscard]] std::optional<QuitAnswer> ParseAnswer(std::string_view line);
 
 // The password the settings file asks for, read from its bytes by the same
 // rules as the password gate.

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,13 +40,37 @@ class Registry {
 };
 
 // The guardian: a part outside the user's account that brings the guard back
-// whenever it ends. Only the parent's end button may tell it to let go.
+// whenever it ends, and, where it is installed, owns the settings file. Only
+// the parent's end button may tell it to let go.
 class GuardianLink {
  public:
   virtual ~GuardianLink() = default;
+  // True where a guardian is installed: the settings file is then its alone,
+  // and the profile the guard uses goes through it.
+  [[nodiscard]] virtual bool owns_settings() const = 0;
+  // The password that proved the parent; the guardian asks for it before it
+  // shows the password or changes anything but the start-up flag.
+  virtual void set_proof(std::string password) = 0;
+  // The guardian's verdict on a typed password: false when it refuses or
+  // does not answer, never a fallback to a default.
+  virtual bool check_password(std::string_view typed) = 0;
+  // Asks for the first-run file; the guardian writes it only when it has
+  // neither a file nor a copy. False when nothing was written.
+  virtual bool write_first_run() = 0;
   // Tells the guardian that the parent ends the guard, proven by the
   // password. False when no guardian took it (none runs, or it refused).
   virtual bool announce_quit(std::string_view password) = 0;
+};
+
+// How a guard reaches the guardian: one request line, one answer line.
+class GuardianChannel {
+ public:
+  virtual ~GuardianChannel() = default;
+  // Whether the system has a guardian registered (a service, a unit), which
+  // no standard account can undo.
+  [[nodiscard]] virtual bool installed() const = 0;
+  // nullopt when no guardian answers in time.
+  virtual std::optional<std::string> exchange(std::string_view request) = 0;
 };
 
 }  // namespace qorvel::platform

@@ -28,8 +28,9 @@ void Form2::Command1_Click() {
   const auto listed = view_.list_items();
   if (std::find(listed.begin(), listed.end(), hour) != listed.end()) return;
   // Lower-case section on purpose: the profile layer matches it to HOUR.
-  store::WriteProfileValue(services_.profile, store::kSettingsFile, "hour", "hou" + hour, hour);
+  const bool ok = store::WriteProfileValue(services_.profile, store::kSettingsFile, "hour", "hou" + hour, hour);
   Form_Load();
+  Saved(ok);
 }
 
 void Form2::Command2_Click() {
@@ -38,16 +39,24 @@ void Form2::Command2_Click() {
   const auto listed = view_.list_items();
   if (*selected >= listed.size()) return;
   // Every HOUR key is "hou" and its own value, so the shown value names it.
-  store::DeleteProfileValue(services_.profile, "HOUR", "hou" + listed[*selected], store::kSettingsFile);
+  const bool ok = store::DeleteProfileValue(services_.profile, "HOUR", "hou" + listed[*selected], store::kSettingsFile);
   Form_Load();
+  Saved(ok);
 }
 
 void Form2::Command3_Click() {
   // Saved exactly as typed; an empty password is a choice, not a mistake.
   const std::string password = view_.password_text();
-  store::WriteProfileValue(services_.profile, store::kSettingsFile, "mm", "nober", password);
+  if (!store::WriteProfileValue(services_.profile, store::kSettingsFile, "mm", "nober", password)) {
+    // The old password still holds, and still proves the parent.
+    Form_Load();
+    return Saved(false);
+  }
   form1_.set_parent_password(password);
+  Saved(true);
 }
+
+void Form2::Saved(bool ok) { view_.set_status_text(ok ? "" : kSaveFailed); }
 
 void Form2::Command4_Click() {
   // Told first: a guard that ends any other way is brought back.

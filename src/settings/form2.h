@@ -21,9 +21,14 @@ class Form2View {
   [[nodiscard]] virtual std::string combo_text() const = 0;  // Combo1, "" when none picked
   [[nodiscard]] virtual std::string password_text() const = 0;  // Text1
   virtual void set_password_text(std::string_view text) = 0;
+  // The line under the buttons: kSaveFailed after a save that did not land,
+  // empty after one that did.
+  virtual void set_status_text(std::string_view text) = 0;
   // Closes the window; the window reports it through Form_QueryUnload.
   virtual void close() = 0;
 };
+
+inline constexpr std::string_view kSaveFailed = "保存失败";
 
 class Form2 {
  public:
@@ -37,6 +42,9 @@ class Form2 {
   void Form_QueryUnload(); // every close; never cancelled
 
  private:
+  // Says whether the save landed; after a failure the window shows what
+  // the file holds rather than what was typed.
+  void Saved(bool ok);
   platform::Services& services_;
   Form2View& view_;
   guard::Form1& form1_;

@@ -1,5 +1,6 @@
 #include "settings/password_gate.h"
 
+#include <optional>
 #include <string>
 
 #include "settings/form2.h"
@@ -12,11 +13,15 @@ void PasswordGate::open() {
   // would let other programs in front of the lock for as long as the prompt
   // stays open.
   form1_.Timer1().set_enabled(false);
-  const std::string stored = StoredPassword(services_.profile);
+  auto& guardian = services_.guardian;
+  // Where the guardian owns the file the guard cannot read the password: it
+  // asks, and a refused or unanswered check opens nothing.
+  const std::optional<std::string> stored =
+      guardian.owns_settings() ? std::nullopt : std::optional(StoredPassword(services_.profile));
   const std::string typed =
       services_.dialogs.input_box("请输入密码", "app", /*masked=*/true, kPasswordPromptLimit);
 
-  if (typed == stored) {
+  if (stored ? typed == *stored : guardian.check_password(typed)) {
     form1_.set_parent_password(typed);
     form1_.Timer1().set_enabled(false);
     form1_.window().set_window_pos(platform::kHwndNotopmost, platform::kSwpNoSizeNoMove);

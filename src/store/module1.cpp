@@ -34,22 +34,33 @@ bool WriteProfileValue(platform::ProfileFile& profile, std::string_view file,
                        std::string_view section, std::string_view key, std::string_view value) {
   if (TrimSpaces(key).empty() || TrimSpaces(section).empty()) return false;
   try {
-    // The writer's own result is not examined: an attempted write counts.
-    profile.write_string(section, key, value, file);
-    return true;
+    // A write that did not land is a failure the settings window must show.
+    return profile.write_string(section, key, value, file);
   } catch (const std::exception&) {
     return false;
   }
 }
 
-int DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
-                       std::string_view key, std::string_view file) {
+bool DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
+                        std::string_view key, std::string_view file) {
   try {
-    profile.write_string(section, key, std::nullopt, file);
+    return profile.write_string(section, key, std::nullopt, file);
   } catch (const std::exception&) {
-    // Nobody reads the result; a failed delete leaves the file as it was.
+    return false;  // a failed delete leaves the file as it was
   }
-  return 0;
+}
+
+std::vector<FirstRunWrite> FirstRunWrites() {
+  // The [mm] and [bb] writes repeat on every pass; only the first one
+  // changes anything, but the layout comes from this order.
+  std::vector<FirstRunWrite> writes;
+  for (int n = 1; n <= 23; ++n) {
+    const std::string hour = std::to_string(n);
+    writes.push_back({"HOUR", "hou" + hour, hour});
+    writes.push_back({"mm", "nober", "907"});
+    writes.push_back({"bb", "two", "0"});
+  }
+  return writes;
 }
 
 std::string_view ValueField(std::string_view line) {

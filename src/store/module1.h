@@ -21,18 +21,26 @@ inline constexpr std::size_t kSectionBufferSize = 32767;
                                                           std::string_view file);
 
 // Writes the value exactly as passed. False, with nothing written, when the
-// key or the section is blank (spaces only); false when the call itself
-// throws. A write the profile layer refuses still counts as attempted: true.
+// key or the section is blank (spaces only); false when the profile layer
+// refuses or fails, or the call throws.
 bool WriteProfileValue(platform::ProfileFile& profile, std::string_view file,
                        std::string_view section, std::string_view key, std::string_view value);
 
-// Removes the key's line. Always 0.
-int DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
+// Removes the key's line. False when the profile layer refuses or fails.
+bool DeleteProfileValue(platform::ProfileFile& profile, std::string_view section,
                        std::string_view key, std::string_view file);
 
 // The text between a line's first "=" and its next "=" (or the line's end);
 // empty for a line without "=". A view into the line.
 [[nodiscard]] std::string_view ValueField(std::string_view line);
+
+// One write of the first-run file. The file's layout (its sections in this
+// order) comes from exactly this sequence, so whoever writes the file makes
+// these writes and no others.
+struct FirstRunWrite {
+  std::string section, key, value;
+};
+[[nodiscard]] std::vector<FirstRunWrite> FirstRunWrites();
 
 // BASIC's Val: the number at the start of the text, 0 when there is none.
 [[nodiscard]] double Val(std::string_view text);

@@ -26,6 +26,10 @@ struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
   std::string combo_text() const override { return combo; }
   std::string password_text() const override { return text1; }
   void set_password_text(std::string_view text) override { text1 = text; }
+  void set_status_text(std::string_view text) override {
+    if (!text.empty() || !status.empty()) fx.log.push_back("status " + std::string(text));
+    status = text;
+  }
   void close() override { closed = true; fx.log.push_back("close Form2"); form->Form_QueryUnload(); }
   void show_modal() override {
     fx.log.push_back("Form2 shown");
@@ -48,7 +52,7 @@ struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
   test::FakeServices& fx;
   guard::Form1& form1;
   settings::Form2* form = nullptr;
-  std::string script, combo, text1;
+  std::string script, combo, text1, status;
   List items;
   std::optional<std::size_t> selection;
   bool closed = false;

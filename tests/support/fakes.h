@@ -95,12 +95,20 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
     Note("input " + std::string(prompt) + " / " + std::string(title) + (masked ? " masked " : " ") + Str(limit.count()));
     return typed;
   }
+  // Without `guardian_password` no guardian owns the file: the guard reads it itself.
+  bool owns_settings() const override { return guardian_password.has_value(); }
+  void set_proof(std::string password) override { Note("proof " + password); }
+  bool check_password(std::string_view typed) override {
+    return Note("guardian check " + std::string(typed)) && typed == guardian_password;
+  }
+  bool write_first_run() override { return Note("guardian first run"); }
   bool announce_quit(std::string_view password) override { return Note("guardian quit " + std::string(password)); }
   bool Note(std::string entry) { log.push_back(std::move(entry)); return true; }
   Log& log;
   const MemoryProfileFile& profile;
   bool previous = false, existence_unknown = false, registry_fails = false;
   std::string directory = "D:\\tools", typed;
+  std::optional<std::string> guardian_password;
   int answer = 2;  // IDCANCEL
 };
 
