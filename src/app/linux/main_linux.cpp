@@ -7,6 +7,7 @@
 #include <string>
 
 #include "guard/covers.h"
+#include "guardian/client.h"
 #include "platform/linux/services_linux.h"
 #include "platform/qt/cover_widgets.h"
 #include "platform/qt/dialogs_qt.h"
@@ -56,7 +57,12 @@ int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE")) qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
   QApplication app(argc, argv);
 
-  lin::LinuxProfileFile profile;
+  // Where the guardian is installed the file is its alone; the developer's
+  // run without one reads and writes it here.
+  lin::UnixGuardianChannel channel;
+  qorvel::guardian::GuardianClient guardian(channel);
+  lin::LinuxProfileFile local;
+  qorvel::platform::ProfileFile& profile = channel.installed() ? static_cast<qorvel::platform::ProfileFile&>(guardian) : local;
   lin::LinuxClock clock;
   lin::LinuxProcessInfo process;
   lin::LinuxFileSystem files;
@@ -67,7 +73,6 @@ int main(int argc, char** argv) {
   lin::AutostartRegistry registry(lin::CurrentExecutable(), std::string(lin::kAutostartDirectory),
                                   lin::AutostartRegistry::FindElevation());
   qt::QtDialogs dialogs(process);
-  lin::UnixGuardianLink guardian;
   qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
                                       power,   shell,  registry, dialogs, guardian};
 

@@ -1,6 +1,6 @@
 // The guardian's Linux side: logind's sessions over the system bus, guards
-// started as their user and watched through pidfds, the quit socket, and the
-// settings file's copy.
+// started as their user and watched through pidfds, the guards' socket, and
+// the settings file with its copy.
 #include "platform/linux/guardian_linux.h"
 
 #include <dirent.h>
@@ -32,7 +32,6 @@ constexpr auto kManager = "org.freedesktop.login1.Manager";
 constexpr auto kProperties = "org.freedesktop.DBus.Properties";
 // Far larger than any settings file; a bigger one is not ours to copy.
 constexpr std::size_t kMaxFileBytes = 1 << 20;
-constexpr std::size_t kMaxLine = 4096;
 constexpr std::size_t kMaxClients = 16;
 constexpr int kClientTimeoutMs = 5000;
 // What the guard takes from its session, besides the account's own.
@@ -65,6 +64,45 @@ guardian::SettingsFile ReadPlainFile(const std::string& path) {
   close(fd);
   if (!bytes) return {State::unreadable, {}};
   return {State::present, std::move(*bytes)};
+}
+
+// The settings file as it stands: anything but a plain file is hostile and
+// never opened through (a device could act on an open, a FIFO would block).
+guardian::SettingsFile ReadSettingsFile(const std::string& path) {
+  using State = guardian::SettingsFile::State;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return {errno == ENOENT ? State::missing : State::unreadable, {}};
+  if (!S_ISREG(st.st_mode)) return {State::hostile, {}};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return {errno == ENOENT ? State::missing : errno == ELOOP ? State::hostile : State::unreadable, {}};
+  std::optional<std::string> bytes;
+  // Swapped since the look: judged by what was opened.
+  const bool plain = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (plain) bytes = ReadAll(fd);
+  close(fd);
+  if (!plain) return {State::hostile, {}};
+  if (!bytes) return {State::unreadable, {}};
+  return {State::present, std::move(*bytes)};
+}
+
+// A descriptor of the plain file or folder at path, never through a link.
+int OpenPlain(const std::string& path, bool folder) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))) return -1;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
+  if (fd >= 0 && (fstat(fd, &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)))) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Root's, with these rights, through a descriptor from OpenPlain.
+bool Own(int fd, mode_t mode) {
+  if (fd < 0) return false;
+  const bool ok = fchown(fd, 0, 0) == 0 && fchmod(fd, mode) == 0;
+  close(fd);
+  return ok;
 }
 
 std::string ProcPath(pid_t pid, const char* what) { return "/proc/" + std::to_string(pid) + "/" + what; }
@@ -380,12 +418,47 @@ void GuardianDaemon::note(std::string_view line) {
 }
 
 guardian::SettingsFile GuardianDaemon::read_settings() {
-  auto file = ReadPlainFile(paths_.settings);
-  // Once per spell: a link or a folder there is neither copied nor replaced.
+  auto file = ReadSettingsFile(paths_.settings);
+  // Once per spell: an oversized or unreadable file is neither copied nor replaced.
   const bool odd = file.state == guardian::SettingsFile::State::unreadable;
-  if (odd && !odd_file_noted_) note("the settings file is not a plain file: neither copied nor replaced");
+  if (odd && !odd_file_noted_) note("the settings file cannot be read: neither copied nor replaced");
   odd_file_noted_ = odd;
   return file;
+}
+
+bool GuardianDaemon::write_setting(std::string_view section, std::string_view key,
+                                   std::optional<std::string_view> value) {
+  // The guard's own engine, so the bytes are the ones it wrote itself. Its
+  // new files, the temporary one included, are root's alone from the start.
+  const mode_t before = umask(077);
+  const bool ok = engine_.write_string(section, key, value, paths_.settings);
+  umask(before);
+  return ok;
+}
+
+bool GuardianDaemon::protect_settings() {
+  // Only root may make or replace a name in the folder; only root may read
+  // the file. Set through descriptors, on what was checked.
+  const std::string folder = std::filesystem::path(paths_.settings).parent_path().string();
+  const bool folder_ok = Own(OpenPlain(folder, true), 0755);
+  if (!folder_ok) note("cannot make " + folder + " root's alone: " + std::strerror(errno));
+  return Own(OpenPlain(paths_.settings, false), 0600) && folder_ok;
+}
+
+bool GuardianDaemon::move_aside() {
+  // rename moves the name itself: a link is not followed, a folder keeps
+  // what the child put in it.
+  const std::string stem = paths_.settings + "." + std::to_string(time(nullptr));
+  for (int n = 1; n <= 100; ++n) {
+    const std::string aside = stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".moved";
+    if (renameat2(AT_FDCWD, paths_.settings.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      note("moved " + paths_.settings + " aside to " + aside);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  note("cannot move " + paths_.settings + " aside: " + std::strerror(errno));
+  return false;
 }
 
 bool GuardianDaemon::restore_settings(std::string_view bytes) {
@@ -393,10 +466,10 @@ bool GuardianDaemon::restore_settings(std::string_view bytes) {
   // file that exists, a reader never sees half of one, and the child has no
   // name to plant in the folder it may write.
   const std::string folder = std::filesystem::path(paths_.settings).parent_path().string();
-  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  // The guards of every account replace it, as the file they create.
-  bool ok = fchmod(fd, 0666) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  // Root's alone before it has a name.
+  bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
   ok = ok && linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD, paths_.settings.c_str(),
                     AT_SYMLINK_FOLLOW) == 0;
   close(fd);
@@ -432,7 +505,7 @@ void GuardianDaemon::Accept() {
       continue;
     }
     Client& client = clients_[fd];
-    client = {fd, peer.pid, {}, ++serial_, Notifier(new QSocketNotifier(fd, QSocketNotifier::Read))};
+    client = {fd, peer.pid, {}, ++serial_, Notifier(new QSocketNotifier(fd, QSocketNotifier::Read)), {}, 0};
     connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
     // A client that never finishes its line frees its place.
     QTimer::singleShot(kClientTimeoutMs, this, [this, fd, serial = serial_] {
@@ -451,18 +524,43 @@ void GuardianDaemon::Read(int fd) {
   if (n <= 0) return Drop(fd);
   it->second.line.append(buffer, static_cast<std::size_t>(n));
   if (it->second.line.find('\n') != std::string::npos) return Answer(fd);
-  if (it->second.line.size() > kMaxLine) Drop(fd);
+  if (it->second.line.size() > guardian::kMaxRequestLine) Drop(fd);
 }
 
 void GuardianDaemon::Answer(int fd) {
-  const Client& client = clients_.at(fd);
-  auto answer = guardian::QuitAnswer::refused;
-  if (const auto password = guardian::ParseQuitRequest(client.line))
-    answer = core_->QuitAsked(SessionOf(client.pid), *password, Now());
-  const auto line = guardian::AnswerLine(answer);
-  send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  Drop(fd);
+  Client& client = clients_.at(fd);
+  // One request per connection: nothing after its line is read.
+  client.notifier.reset();
+  const std::string_view line = std::string_view(client.line).substr(0, client.line.find('\n') + 1);
+  client.out = core_->Answer(SessionOf(client.pid), line, Now());
   Schedule();
+  Send(fd);
+}
+
+void GuardianDaemon::Send(int fd) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  Client& client = it->second;
+  while (client.sent < client.out.size()) {
+    const ssize_t n = send(fd, client.out.data() + client.sent, client.out.size() - client.sent,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      client.sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A long answer goes on once the guard has read some; the client's
+      // time limit drops one that never reads.
+      if (!client.notifier) {
+        client.notifier.reset(new QSocketNotifier(fd, QSocketNotifier::Write));
+        connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Send(fd); });
+      }
+      return;
+    } else {
+      break;
+    }
+  }
+  Drop(fd);
 }
 
 void GuardianDaemon::Drop(int fd) {

@@ -1,8 +1,9 @@
 #pragma once
 // The guardian on Linux: a root daemon that follows logind's sessions, starts
-// and watches one guard in each user's X11 session, answers the guard's quit
-// request on a Unix socket and keeps a copy of the settings file. Every
-// decision is the core's (guardian/guardian.h); this only carries them out.
+// and watches one guard in each user's X11 session, answers the guards'
+// requests on a Unix socket, and owns the settings file: root's, 0600, in
+// root's 0755 folder, with a copy of its own. Every decision is the core's
+// (guardian/guardian.h); this only carries them out.
 #include <sys/types.h>
 
 #include <QDBusConnection>
@@ -62,6 +63,10 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   void note(std::string_view line) override;
   guardian::SettingsFile read_settings() override;
   bool restore_settings(std::string_view bytes) override;
+  bool write_setting(std::string_view section, std::string_view key,
+                     std::optional<std::string_view> value) override;
+  bool protect_settings() override;
+  bool move_aside() override;
   std::optional<std::string> load_copy() override;
   void save_copy(std::string_view bytes) override;
 
@@ -90,6 +95,8 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
     std::string line;
     std::uint64_t serial = 0;
     Notifier notifier;
+    std::string out;  // the answer, sent as the guard takes it
+    std::size_t sent = 0;
   };
   bool ReadSessions();
   bool Listen();
@@ -98,6 +105,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   void Accept();
   void Read(int fd);
   void Answer(int fd);
+  void Send(int fd);
   void Drop(int fd);
   std::string SessionOf(pid_t pid) const;
   void Schedule();
@@ -111,6 +119,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   std::map<int, Client> clients_;
   std::uint64_t serial_ = 0;
   bool odd_file_noted_ = false;
+  PortableProfileFile engine_;
   QTimer tick_;
   std::optional<guardian::Guardian> core_;
 };

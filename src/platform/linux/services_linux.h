@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock_process.h"
 #include "platform/portable/portable_profile_file.h"
@@ -181,19 +182,31 @@ inline constexpr int kElevationTimeoutMs = 300000;
 // Root's folder under /run: only root may make the socket's name.
 inline constexpr std::string_view kGuardianSocket = "/run/qorvel-guardian/socket";
 
-// How long the guard waits for each answer, and how often it asks.
-inline constexpr int kGuardianAnswerTimeoutMs = 3000;
-inline constexpr int kGuardianTries = 3;
+// The guardian's unit, where a package or an install puts it: folders only
+// root may write, so no standard account can make or remove it.
+inline constexpr const char* kGuardianUnitFiles[] = {
+    "/usr/lib/systemd/system/qorvel-guardian.service", "/lib/systemd/system/qorvel-guardian.service",
+    "/usr/local/lib/systemd/system/qorvel-guardian.service", "/etc/systemd/system/qorvel-guardian.service"};
 
-// The guard's side: sends the quit request and believes only "ok".
-class UnixGuardianLink final : public GuardianLink {
+// How long the guard waits for an answer, and the longest it takes: a whole
+// section, escaped, is about 100 KB at worst.
+inline constexpr int kGuardianAnswerTimeoutMs = 3000;
+inline constexpr std::size_t kMaxGuardianAnswer = 256 * 1024;
+
+// The guard's side of the guardian's socket: one connection per request.
+class UnixGuardianChannel final : public GuardianChannel {
  public:
-  explicit UnixGuardianLink(std::string socket_path = std::string(kGuardianSocket))
-      : socket_path_(std::move(socket_path)) {}
-  bool announce_quit(std::string_view password) override;
+  explicit UnixGuardianChannel(std::string socket_path = std::string(kGuardianSocket),
+                               std::vector<std::string> unit_files = {std::begin(kGuardianUnitFiles),
+                                                                      std::end(kGuardianUnitFiles)})
+      : socket_path_(std::move(socket_path)), unit_files_(std::move(unit_files)) {}
+  // The unit file is installed: the settings file is then the guardian's.
+  [[nodiscard]] bool installed() const override;
+  std::optional<std::string> exchange(std::string_view request) override;
 
  private:
   std::string socket_path_;
+  std::vector<std::string> unit_files_;
 };
 
 // Writes all of bytes to fd, through interruptions; false on any failure.

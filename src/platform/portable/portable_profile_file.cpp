@@ -76,7 +76,8 @@ bool ReplaceAll(std::string_view path, const std::string& bytes) {
 #else
 
 std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
-  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Never through a link, and never stuck on a FIFO: neither is a settings file.
+  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return Contents{};
     return std::nullopt;
@@ -113,9 +114,10 @@ std::string DirectoryOf(const std::string& path) {
 bool ReplaceAll(std::string_view path_view, const std::string& bytes) {
   const std::string path(path_view);
   // A file without its owner's write permission counts as read-only, as the
-  // read-only attribute does on Windows, even for root.
+  // read-only attribute does on Windows, even for root. A link is no file:
+  // the rename would replace it rather than write through it, so refuse.
   struct stat st{};
-  const bool exists = stat(path.c_str(), &st) == 0;
+  const bool exists = lstat(path.c_str(), &st) == 0;
   if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0)) {
     return false;
   }

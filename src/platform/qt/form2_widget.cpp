@@ -85,6 +85,18 @@ Form2Widget::Form2Widget(QWidget* owner)
   QPalette red = plain;
   red.setColor(QPalette::Button, QColor(255, 0, 0));
   end->setPalette(red);
+  // Beside the end button, on the window's top line: a refused or failed
+  // save says so in red until the next one succeeds.
+  status_ = new QLabel(this);
+  status_->setTextFormat(Qt::PlainText);
+  QPalette alarm = plain;
+  alarm.setColor(QPalette::WindowText, QColor(255, 0, 0));
+  status_->setPalette(alarm);
+  status_->setAutoFillBackground(true);
+  status_->setFont(LabelFont(900));
+  status_->setObjectName(QString::fromUtf8(kStatus));
+  place(status_, kStatus, 2280, 0, 2025, 255);
+  status_->hide();
 
   connect(add, &QPushButton::clicked, this, [this] { if (presenter_ != nullptr) presenter_->Command1_Click(); });
   connect(remove, &QPushButton::clicked, this, [this] { if (presenter_ != nullptr) presenter_->Command2_Click(); });
@@ -137,6 +149,11 @@ std::string Form2Widget::combo_text() const {
 std::string Form2Widget::password_text() const { return text1_->text().toStdString(); }
 
 void Form2Widget::set_password_text(std::string_view text) { text1_->setText(FromUtf8(text)); }
+
+void Form2Widget::set_status_text(std::string_view text) {
+  status_->setText(FromUtf8(text));
+  status_->setVisible(!text.empty());
+}
 
 void Form2Widget::close() {
   QDialog::close();

@@ -3,6 +3,7 @@
 // is settings::Form2's.
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -27,6 +28,7 @@ class Form2Widget final : public QDialog, public settings::Form2View {
   static constexpr const char* kText1 = "Text1";
   static constexpr const char* kCommand3 = "Command3";  // "修改"
   static constexpr const char* kCommand4 = "Command4";  // "结束Qorvel"
+  static constexpr const char* kStatus = "Status";      // "保存失败", or nothing
 
   // Created hidden at its design size; owner may be null.
   explicit Form2Widget(QWidget* owner);
@@ -45,6 +47,7 @@ class Form2Widget final : public QDialog, public settings::Form2View {
   [[nodiscard]] std::string combo_text() const override;
   [[nodiscard]] std::string password_text() const override;
   void set_password_text(std::string_view text) override;
+  void set_status_text(std::string_view text) override;
   void close() override;
 
  protected:
@@ -61,6 +64,7 @@ class Form2Widget final : public QDialog, public settings::Form2View {
   QComboBox* combo1_ = nullptr;
   QListWidget* list1_ = nullptr;
   QLineEdit* text1_ = nullptr;
+  QLabel* status_ = nullptr;
 };
 
 // Shows Form2 modally over the main window and returns when it has closed.
