@@ -4,7 +4,8 @@
 # keys and clicks of xdotool. run.sh gives it the displays and private
 # /var/lib/qorvel and /etc/xdg/autostart. Settings files with every hour or
 # none make the layout independent of the clock.
-# As real root it also runs the guardian beside a second stand-in logind.
+# As real root it also runs the guardian beside a second stand-in logind, with
+# the session and its guard an unprivileged account's.
 # QORVEL_BLACKBOX_ONLY="part ..." runs only those parts (scripts/mutants);
 # restart-figure, the guardian's restart measured for scripts/figures, runs
 # only when named.
@@ -78,11 +79,11 @@ logind() {
     "org.freedesktop.login1.Manager.$1" "${@:2}" >/dev/null 2>&1
 }
 
-# The guardian, started as a service would be, with session c1 active; it
-# notes what it does in $glog.
+# The guardian, started as a service would be, with session c1 of $kid
+# active; it notes what it does in $glog.
 runs=0
 start_guardian() {
-  logind SetSession string:c1 string:x11 string:active || fail "the stand-in refused the session"
+  logind SetSessionOf string:c1 string:x11 string:active "string:$kid" || fail "the stand-in refused the session"
   glog="$QORVEL_BLACKBOX_TMP/guardian-$((++runs)).log"
   # Default signal actions, as a service has them: a shell's background job ignores SIGINT.
   DBUS_SYSTEM_BUS_ADDRESS="$bus" env --default-signal "$guardian" 2>"$glog" &
@@ -247,17 +248,60 @@ if runs settings-road; then
   file_is "${far[1]}" 4321 || fail "the end button wrote"
 fi
 
-# The guardian, as root, beside a stand-in logind of its own. It adopts the
-# guard that the start-up entry started in the session, and brings it back
-# however it ends: signals, or its X connection cut (exit code 1).
+# The guardian, as root, beside a stand-in logind of its own, its unit in
+# place so the guard goes through it; the session and its guard are the
+# child's account's. It adopts the guard that the start-up entry started in
+# the session, and brings it back however it ends: signals, or its X
+# connection cut (exit code 1).
 if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
   test=guardian-restarts
+  kid=qorvel-kid
+  id -u "$kid" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$kid" ||
+    fail "cannot add the account $kid"
+  xhost "+SI:localuser:$kid" >/dev/null 2>&1
+  kid_env=(setpriv --reuid="$kid" --regid="$kid" --clear-groups env HOME=/)
+  as_kid() { "${kid_env[@]}" "$@"; }
+  # One request line to the guardian's socket from the child's account, as
+  # any program of its could send it; prints the answer line.
+  ask() {
+    as_kid python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(10)
+s.connect("/run/qorvel-guardian/socket")
+s.sendall(sys.argv[1].encode() + b"\n")
+print(s.makefile("rb").readline().decode().strip())' "$1"
+  }
+  # How many red pixels the window $1 shows: "保存失败" adds to those of the end button.
+  red() {
+    local size
+    size=$(geometry "$1")
+    size=${size%%+*}
+    python3 - "$1" "${size%x*}" "${size#*x}" <<'PY'
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XGetImage.restype = ctypes.c_void_p
+x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                        ctypes.c_ulong, ctypes.c_int]
+x.XGetPixel.restype = ctypes.c_ulong
+x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+w, h = int(sys.argv[2]), int(sys.argv[3])
+image = x.XGetImage(x.XOpenDisplay(None), int(sys.argv[1]), 0, 0, w, h, 0xFFFFFFFF, 2)
+pixels = (x.XGetPixel(image, i, j) for i in range(w) for j in range(h))
+print(sum(1 for p in pixels if (p >> 16) & 255 > 200 and (p >> 8) & 255 < 80 and p & 255 < 80) if image else -1)
+PY
+  }
+  unit=/usr/lib/systemd/system/qorvel-guardian.service
+  : >"$unit"
   clean
   settings_text "" >"$settings"
   start_logind "$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
-  XDG_SESSION_ID=c1 start
-  wait_window "$guard" Qorvel >/dev/null || fail "the guard did not come up"
   start_guardian
+  # Within the logon's grace, as the start-up entry would.
+  XDG_SESSION_ID=c1 "${kid_env[@]}" "$exe" >/dev/null 2>&1 &
+  guard=$!
+  pids+=("$guard")
+  wait_window "$guard" Qorvel >/dev/null || fail "the guard did not come up"
   logged "watching guard $guard"
   [ "$(guards)" = "$guard" ] || fail "a second guard: $(guards | tr '\n' ' ')"
   for end in KILL TERM HUP INT USR1 windowkill; do
@@ -265,6 +309,68 @@ if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
     test="guardian-restarts ($end)"
     new_guard "$guard"
   done
+  [ "$(stat -c %U "/proc/$guard")" = "$kid" ] || fail "the guard runs as $(stat -c %U "/proc/$guard")"
+
+  # The file and its folder are root's: the child's account can neither
+  # read the password nor write, delete, replace or link the file; a
+  # request with a wrong password changes nothing.
+  test=guardian-rights
+  [ "$(stat -c %a.%U.%G "$settings" /var/lib/qorvel | tr '\n' ' ')" = "600.root.root 755.root.root " ] ||
+    fail "rights: $(stat -c '%n %a.%U.%G' "$settings" /var/lib/qorvel)"
+  for try in "cat $settings" "sh -c 'echo x >>$settings'" "rm -f $settings" \
+    "sh -c 'echo x >$settings.new && mv -f $settings.new $settings'" "ln $settings $settings.hard" \
+    "ln -s /tmp $settings.link"; do
+    eval "as_kid $try" >/dev/null 2>&1 && fail "the child's account could: $try"
+  done
+  file_is "" || fail "changed by the child's account: $(cat -A "$settings")"
+  [ "$(ask "write HOUR hou5 5 123")" = no ] && [[ "$(ask "read mm 123")" =~ ^(no|busy)$ ]] ||
+    fail "a wrong password was taken"
+  file_is "" && logged "a wrong password to change [HOUR] from session " || fail "changed by a wrong password"
+
+  # The parent's road through the settings window, in the child's session:
+  # two hours added, the first deleted again, a new password. The file's
+  # bytes are the ones the guard writes itself (the settings road's), the
+  # log names each change and never the password. A save with a password
+  # the file no longer holds is refused and says "保存失败". The new
+  # password then ends the guard for good.
+  test=guardian-road
+  main="$(window "$guard" Qorvel)"
+  prompt 907
+  form="$(wait_window "$guard" 设置)" || fail "the right password did not open the settings window"
+  now=$((10#$(date +%H))) far=()
+  for h in $(seq 1 9); do [ $((h > now ? h - now : now - h)) -ge 2 ] && far+=("$h"); done
+  for h in "${far[@]:0:2}"; do
+    keys=(Home) && for ((i = 1; i < h; i++)); do keys+=(Down); done
+    [ "$h" = "${far[1]}" ] && keys=(shift+Tab "${keys[@]}")
+    key "$form" "${keys[@]}"
+    click "$form" 252 50  # 添加
+    logged "wrote [hour] hou$h from session c1"
+  done
+  click "$form" 64 128  # the first hour listed
+  click "$form" 248 144  # 删除时段
+  logged "removed [HOUR] hou${far[0]} from session c1"
+  click "$form" 136 305  # the password
+  key "$form" ctrl+a q v 7 x
+  click "$form" 252 306  # 修改
+  logged "wrote [mm] nober from session c1"
+  file_is "${far[1]}" qv7x || fail "the file is $(cat -A "$settings")"
+  grep -q -e qv7x -e nober= "$glog" && fail "the log shows the password: $(cat "$glog")"
+  plain=$(red "$form")
+  settings_text "${far[1]}" 555 >"$settings"
+  click "$form" 252 50  # 添加 again: nothing new, the focus there
+  key "$form" shift+Tab Home
+  click "$form" 252 50  # 添加 hour 1
+  wait_for '[ "$(red "$form")" -gt $((plain + 20)) ]' 10 || fail "no 保存失败: $(red "$form") red pixels, $plain before"
+  file_is "${far[1]}" 555 || fail "a stale password changed the file: $(cat -A "$settings")"
+  settings_text "${far[1]}" qv7x >"$settings"
+  key "$form" alt+F4
+  wait_for "[ -z \"\$(window $guard 设置)\" ]" || fail "the settings window did not close"
+  prompt qv7x
+  form="$(wait_window "$guard" 设置)" || fail "the new password did not open the settings window"
+  started=$(grep -c 'started a guard' "$glog")
+  click "$form" 100 8  # 结束Qorvel
+  logged "guard $guard of session c1 "
+  [ "$(grep -c 'started a guard' "$glog")" = "$started" ] && [ -z "$(guards)" ] || fail "started again: $(cat "$glog")"
   stop_guardian
 
   # The ways a guard ends for good, and the one among them that is refused:
@@ -272,7 +378,7 @@ if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
   # file's password changed meanwhile or not.
   rows=("the parent's password|||no|no"
     "a password the file no longer holds|||yes|yes"
-    "logging off|SetSession string:c1 string:x11 string:closing|session c1 of root: x11 user closing|no|no"
+    "logging off|SetSessionOf string:c1 string:x11 string:closing string:$kid|session c1 of $kid: x11 user closing|no|no"
     "the session gone|RemoveSession string:c1|session c1 gone|no|no"
     "the machine shutting down|ShutDown|the machine is shutting down|no|no")
   for row in "${rows[@]}"; do
@@ -301,8 +407,9 @@ if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
     stop_guardian
   done
 
-  # A deleted settings file comes back byte for byte, again and again; a link
-  # put in its place is never followed. A Wayland session is noted, no more.
+  # A deleted settings file comes back byte for byte and root's, again and
+  # again. A link or a FIFO put in its place is moved aside, never followed
+  # nor opened, and the file comes back. A Wayland session is noted, no more.
   test=guardian-file
   clean
   printf '[HOUR]\r\nhou3=3\r\n[mm]\r\nnober=\xbc\xd2\xb3\xa4\r\n[bb]\r\ntwo=1' >"$settings"  # 家长, no last line end
@@ -310,20 +417,47 @@ if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
   cp "$settings" "$expected"
   start_guardian
   wait_for "cmp -s '$expected' /var/lib/qorvel-guardian/mdb.ini" || fail "no copy: $(cat "$glog")"
+  restored() { [ -f "$settings" ] && [ ! -L "$settings" ] && cmp -s "$expected" "$settings"; }
   for round in 1 2 3; do
     rm "$settings"
-    wait_for "cmp -s '$expected' '$settings'" || fail "round $round: $(cat -A "$settings" 2>&1)"
+    wait_for restored || fail "round $round: $(cat -A "$settings" 2>&1)"
   done
+  [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "restored as $(stat -c %a.%U "$settings")"
   echo "root's" >"$QORVEL_BLACKBOX_TMP/secret"
-  ln -s "$QORVEL_BLACKBOX_TMP/secret" "$settings.link"
-  mv -T "$settings.link" "$settings"
-  logged "the settings file is not a plain file"
-  rm "$settings"
-  wait_for "cmp -s '$expected' '$settings'" || fail "not back after the link: $(cat -A "$settings" 2>&1)"
+  for kind in link fifo; do
+    test="guardian-file ($kind)"
+    if [ $kind = link ]; then ln -s "$QORVEL_BLACKBOX_TMP/secret" "$settings.new"; else mkfifo "$settings.new"; fi
+    mv -T "$settings.new" "$settings"
+    moved=$((${moved:-0} + 1))
+    wait_for '[ "$(grep -c "moved $settings aside" "$glog")" = $moved ]' || fail "not moved aside: $(cat "$glog")"
+    wait_for restored || fail "not back: $(ls -l "$settings" 2>&1)"
+    aside=$(ls -d "$settings".*.moved)
+    { [ $kind = link ] && [ -L "$aside" ] || [ -p "$aside" ]; } || fail "moved aside: $(ls -l "$aside")"
+    rm "$aside"
+  done
+  [ "$(cat "$QORVEL_BLACKBOX_TMP/secret")" = "root's" ] || fail "written through the link"
   logind SetSession string:w1 string:wayland string:active
   logged "session w1 of root cannot be covered (Wayland)"
   logind RemoveSession string:w1
   stop_guardian
+
+  # A folder at the file's place with neither file nor copy: moved aside;
+  # nothing opens, not even the first-run password, until the guard has
+  # the first-run file written.
+  test=guardian-folder
+  clean
+  mkdir "$settings"
+  : >"$settings/inside"
+  start_guardian
+  logged "moved $settings aside"
+  [ -f "$(ls -d "$settings".*.moved)/inside" ] || fail "not moved aside whole"
+  [ "$(ask "check 907")" = no ] && [ "$(XDG_SESSION_ID=c1 ask "quit 907")" = no ] ||
+    fail "the first-run password opened with neither file nor copy"
+  # The guard the grace then starts asks for it.
+  wait_for 'file_is "$first_run" 907 0' 60 || fail "no first-run file: $(cat -A "$settings" 2>&1)"
+  [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "the first-run file is $(stat -c %a.%U "$settings")"
+  stop_guardian
+  rm "$unit"
 elif [ -n "${QORVEL_BLACKBOX_USERNS:-}" ]; then
   echo "skipped: the guardian (needs real root)"
 fi

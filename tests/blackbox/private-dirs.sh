@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command in a private mount namespace where /var/lib/qorvel (the
-# settings file's directory), /etc/xdg/autostart (the start-up entry's) and
-# the guardian's /run/qorvel-guardian and /var/lib/qorvel-guardian are the
-# command's own: fresh tmpfs by default, or the directories named by
+# settings file's directory), /etc/xdg/autostart (the start-up entry's),
+# the guardian's /run/qorvel-guardian and /var/lib/qorvel-guardian, and the
+# folders the guard looks in for the guardian's unit are the command's own,
+# so this machine's guardian is not there: fresh tmpfs by default, or the directories named by
 # QORVEL_SETTINGS_DIR and QORVEL_AUTOSTART_DIR, bind-mounted. The machine's
 # real directories are never written. Root enters the namespace directly;
 # other users through a user namespace in which they are root.
@@ -34,8 +35,8 @@ make_room() {
   mkdir -p "$dir"
 }
 
-# As the package and the system leave them: every user may write the
-# settings folder, only root the autostart folder.
+# As the package and the system leave them: only root may write the
+# settings folder and the autostart folder.
 private_dir() {
   local dir=$1 mode=$2 source=${3:-}
   if [ -n "$source" ]; then
@@ -46,9 +47,20 @@ private_dir() {
 }
 
 # Every room first: a later overlay of a parent would hide earlier mounts.
-for dir in /var/lib/qorvel /etc/xdg/autostart /run/qorvel-guardian /var/lib/qorvel-guardian; do make_room "$dir"; done
-private_dir /var/lib/qorvel 0777 "${QORVEL_SETTINGS_DIR:-}"
+units=(/usr/lib/systemd/system /lib/systemd/system /usr/local/lib/systemd/system /etc/systemd/system)
+for dir in /var/lib/qorvel /etc/xdg/autostart /run/qorvel-guardian /var/lib/qorvel-guardian "${units[0]}"; do
+  make_room "$dir"
+done
+private_dir /var/lib/qorvel 0755 "${QORVEL_SETTINGS_DIR:-}"
 private_dir /etc/xdg/autostart 0755 "${QORVEL_AUTOSTART_DIR:-}"
 private_dir /run/qorvel-guardian 0755
 private_dir /var/lib/qorvel-guardian 0700
+# /lib is often a link to /usr/lib: each folder once.
+mounted=" "
+for dir in "${units[@]}"; do
+  real=$(readlink -f "$dir") || continue
+  [ -d "$real" ] && [[ "$mounted" != *" $real "* ]] || continue
+  private_dir "$real" 0755
+  mounted+="$real "
+done
 exec "$@"

@@ -1,11 +1,14 @@
 // A stand-in for logind on a private bus: it owns org.freedesktop.login1,
 // answers what the guard asks, and appends every call it gets, with its
 // arguments, to a log file before it replies. It powers nothing off.
-// Its sessions are the test's, root's, led by the stand-in itself (so their
-// environment is its own): SetSession adds or changes one, RemoveSession
-// ends it, ShutDown announces a shutdown; each sends logind's own signal.
+// Its sessions are the test's, led by the stand-in itself (so their
+// environment is its own): SetSession adds or changes one of root's,
+// SetSessionOf one of the named account's, RemoveSession ends one, ShutDown
+// announces a shutdown; each sends logind's own signal.
 //   fake_logind <bus address> <log file> <CanPowerOff answer | "deny">
 // "deny" refuses every call as logind refuses a user without the right.
+#include <pwd.h>
+
 #include <QtDBus>
 #include <cstdio>
 
@@ -15,11 +18,11 @@ QDBusObjectPath Path(const QString& id) { return QDBusObjectPath(QString(kRoot) 
 
 // ListSessions' entries: id, uid, user, seat, object; the path is empty
 // while Qt works out the type's signature.
-struct Entry { QString id; QDBusObjectPath path; };
+struct Entry { QString id; uint uid; QString user; QDBusObjectPath path; };
 Q_DECLARE_METATYPE(Entry)
 QDBusArgument& operator<<(QDBusArgument& out, const Entry& e) {
   out.beginStructure();
-  out << e.id << 0u << QString("root") << QString("seat0") << e.path;
+  out << e.id << e.uid << e.user << QString("seat0") << e.path;
   out.endStructure();
   return out;
 }
@@ -53,10 +56,17 @@ class FakeManager : public QObject, protected QDBusContext {
 
   QList<Entry> ListSessions() {
     QList<Entry> list;
-    for (const QString& id : sessions.map.keys()) list.append({id, Path(id)});
+    for (const QString& id : sessions.map.keys())
+      list.append({id, users.value(id).first, users.value(id).second, Path(id)});
     return list;
   }
   void SetSession(const QString& id, const QString& type, const QString& state) {
+    SetSessionOf(id, type, state, QStringLiteral("root"));
+  }
+  void SetSessionOf(const QString& id, const QString& type, const QString& state, const QString& user) {
+    const passwd* account = getpwnam(user.toLocal8Bit().constData());
+    if (account == nullptr) return sendErrorReply(QDBusError::InvalidArgs, "no such user " + user);
+    users[id] = {account->pw_uid, user};
     const bool known = sessions.map.contains(id);
     sessions.map[id] = {{"Type", type}, {"Class", "user"}, {"State", state},
                         {"Leader", static_cast<uint>(QCoreApplication::applicationPid())}};
@@ -85,6 +95,7 @@ class FakeManager : public QObject, protected QDBusContext {
   }
 
   QString log_, answer_;
+  QMap<QString, QPair<uint, QString>> users;
 };
 
 int main(int argc, char** argv) {
