@@ -43,7 +43,15 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
   # No systemd runs here: enabled for the next boot, never started.
   mount -t tmpfs tmpfs /run
   export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+  # As an earlier version left them: everyone'"'"'s folder, a user'"'"'s file.
+  install -d -m 0777 /var/lib/qorvel
+  printf "[mm]\nnober=1\n" >/var/lib/qorvel/mdb.ini
+  chown 65534:65534 /var/lib/qorvel/mdb.ini
+  chmod 0666 /var/lib/qorvel/mdb.ini
   dpkg -i "$1" >/dev/null || fail "dpkg -i failed"
+  rights() { stat -c %a.%U.%G /var/lib/qorvel /var/lib/qorvel/mdb.ini | tr "\n" " "; }
+  [ "$(rights)" = "755.root.root 600.root.root " ] || fail "the settings are $(rights)"
+  grep -qx nober=1 /var/lib/qorvel/mdb.ini || fail "the settings were not kept"
   [ -L /etc/systemd/system/multi-user.target.wants/qorvel-guardian.service ] || fail "the guardian is not enabled"
   [ "$(stat -c %a.%U /var/lib/qorvel-guardian)" = 700.root ] || fail "/var/lib/qorvel-guardian is not root'"'"'s alone"
   # Where systemd runs (a stand-in systemctl), installing again restarts it and removing stops and disables it.
@@ -54,12 +62,20 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
   [ "$(grep guardian /run/systemd/calls | tr "\n" ,)" = "stop qorvel-guardian.service,enable qorvel-guardian.service,restart qorvel-guardian.service," ] ||
     fail "systemctl calls on installing: $(cat /run/systemd/calls)"
   [ -x /usr/bin/qorvel ] || fail "no /usr/bin/qorvel"
-  [ "$(stat -c %a /var/lib/qorvel)" = 777 ] || fail "/var/lib/qorvel has mode $(stat -c %a /var/lib/qorvel)"
   [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "installing registered autostart"
-  # Any user may create the file and replace it by renaming.
-  setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \
-    "echo x > /var/lib/qorvel/mdb.ini.new && mv /var/lib/qorvel/mdb.ini.new /var/lib/qorvel/mdb.ini" ||
-    fail "a user cannot write in /var/lib/qorvel"
+  # No user may read the file, nor create or replace one.
+  for try in "cat /var/lib/qorvel/mdb.ini" \
+    "echo x > /var/lib/qorvel/mdb.ini.new && mv /var/lib/qorvel/mdb.ini.new /var/lib/qorvel/mdb.ini"; do
+    ! setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "$try" 2>/dev/null || fail "a user could: $try"
+  done
+  # A link at the file'"'"'s place is moved aside, its target untouched.
+  mv /var/lib/qorvel/mdb.ini /root-settings
+  ln -s /etc/hostname /var/lib/qorvel/mdb.ini
+  before=$(stat -c %a.%U /etc/hostname)
+  dpkg -i "$1" >/dev/null || fail "dpkg -i over a link failed"
+  [ "$(stat -c %a.%U /etc/hostname)" = "$before" ] && [ ! -e /var/lib/qorvel/mdb.ini ] &&
+    [ -L "$(ls -d /var/lib/qorvel/mdb.ini.*.moved)" ] || fail "the link: $(ls -l /var/lib/qorvel)"
+  mv /root-settings /var/lib/qorvel/mdb.ini
   mkdir -p /etc/xdg/autostart && echo "[Desktop Entry]" > /etc/xdg/autostart/qorvel.desktop
   : >/run/systemd/calls
   dpkg -r qorvel >/dev/null || fail "dpkg -r failed"

@@ -35,8 +35,8 @@ make_room() {
   mkdir -p "$dir"
 }
 
-# As the package and the system leave them: only root may write the
-# settings folder and the autostart folder.
+# The settings folder as an earlier version left it, open to every user (the
+# guardian closes it); only root may write the autostart folder.
 private_dir() {
   local dir=$1 mode=$2 source=${3:-}
   if [ -n "$source" ]; then
@@ -51,7 +51,7 @@ units=(/usr/lib/systemd/system /lib/systemd/system /usr/local/lib/systemd/system
 for dir in /var/lib/qorvel /etc/xdg/autostart /run/qorvel-guardian /var/lib/qorvel-guardian "${units[0]}"; do
   make_room "$dir"
 done
-private_dir /var/lib/qorvel 0755 "${QORVEL_SETTINGS_DIR:-}"
+private_dir /var/lib/qorvel 0777 "${QORVEL_SETTINGS_DIR:-}"
 private_dir /etc/xdg/autostart 0755 "${QORVEL_AUTOSTART_DIR:-}"
 private_dir /run/qorvel-guardian 0755
 private_dir /var/lib/qorvel-guardian 0700

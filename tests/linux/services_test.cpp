@@ -2,6 +2,7 @@
 // missing or odd folder does to the start-up, the autostart entry, process
 // facts and the clock's text.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -70,6 +71,24 @@ TEST(LinuxSettingsFolder, FirstRunWritesWhereItCanAndNothingElse) {
     fs::permissions(settings, fs::perms(0600));
     store::WriteProfileValue(profile, store::kSettingsFile, "mm", "nober", "1");
     EXPECT_EQ(Mode(settings), fs::perms(0600)) << "a parent's choice of mode was undone";
+  }
+}
+
+// A link or a FIFO at the settings file's place is no settings file: never
+// read or written through, never waited on, left as it is.
+TEST(LinuxSettingsFolder, ALinkOrFifoAtThePlaceIsLeftAlone) {
+  for (const bool link : {true, false}) {
+    SCOPED_TRACE(link ? "link" : "fifo");
+    TempDir temp;
+    const fs::path target = temp.path / "elsewhere.ini", settings = temp.path / "mdb.ini";
+    std::ofstream(target) << "[mm]\r\nnober=1\r\n";
+    if (link) fs::create_symlink(target, settings);
+    else ASSERT_EQ(mkfifo(settings.c_str(), 0600), 0);
+    lin::LinuxProfileFile profile(settings.string());
+    EXPECT_EQ(profile.get_section("mm", store::kSectionBufferSize, store::kSettingsFile), std::string(2, '\0'));
+    EXPECT_FALSE(profile.write_string("mm", "nober", "2", store::kSettingsFile));
+    EXPECT_EQ(Contents(target), "[mm]\r\nnober=1\r\n");
+    EXPECT_EQ(fs::symlink_status(settings).type(), link ? fs::file_type::symlink : fs::file_type::fifo);
   }
 }
 

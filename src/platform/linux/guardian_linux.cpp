@@ -74,13 +74,12 @@ guardian::SettingsFile ReadSettingsFile(const std::string& path) {
   if (lstat(path.c_str(), &st) != 0) return {errno == ENOENT ? State::missing : State::unreadable, {}};
   if (!S_ISREG(st.st_mode)) return {State::hostile, {}};
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return {errno == ENOENT ? State::missing : errno == ELOOP ? State::hostile : State::unreadable, {}};
+  if (fd < 0) return {errno == ENOENT ? State::missing : State::unreadable, {}};
+  // Swapped since the look: unread, and looked at again at the next check.
+  struct stat opened {};
   std::optional<std::string> bytes;
-  // Swapped since the look: judged by what was opened.
-  const bool plain = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (plain) bytes = ReadAll(fd);
+  if (fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev) bytes = ReadAll(fd);
   close(fd);
-  if (!plain) return {State::hostile, {}};
   if (!bytes) return {State::unreadable, {}};
   return {State::present, std::move(*bytes)};
 }

@@ -85,17 +85,14 @@ Form2Widget::Form2Widget(QWidget* owner)
   QPalette red = plain;
   red.setColor(QPalette::Button, QColor(255, 0, 0));
   end->setPalette(red);
-  // Beside the end button, on the window's top line: a refused or failed
-  // save says so in red until the next one succeeds.
-  status_ = new QLabel(this);
+  // Under 删除时段, beside the list it concerns: a refused or failed save
+  // says so in red until the next one lands.
+  status_ = new QLabel(frame2);
   status_->setTextFormat(Qt::PlainText);
   QPalette alarm = plain;
   alarm.setColor(QPalette::WindowText, QColor(255, 0, 0));
   status_->setPalette(alarm);
-  status_->setAutoFillBackground(true);
-  status_->setFont(LabelFont(900));
-  status_->setObjectName(QString::fromUtf8(kStatus));
-  place(status_, kStatus, 2280, 0, 2025, 255);
+  place(status_, kStatus, 3120, 1080, 975, 300);
   status_->hide();
 
   connect(add, &QPushButton::clicked, this, [this] { if (presenter_ != nullptr) presenter_->Command1_Click(); });
