@@ -7,6 +7,7 @@
 # As real root it also runs the guardian beside a second stand-in logind, with
 # the session and its guard an unprivileged account's.
 # QORVEL_BLACKBOX_ONLY="part ..." runs only those parts (scripts/mutants);
+# "guardian" runs guardian-restarts, -ends, -file and -folder, each also alone;
 # restart-figure, the guardian's restart measured for scripts/figures, runs
 # only when named.
 #   blackbox_test.sh QORVEL_EXE FAKE_LOGIND QORVEL_GUARDIAN
@@ -254,8 +255,13 @@ fi
 # child's account's. It adopts the guard that the start-up entry started in
 # the session, and brings it back however it ends: signals, or its X
 # connection cut (exit code 1).
-if runs guardian && [ -z "${QORVEL_BLACKBOX_USERNS:-}" ]; then
-  test=guardian-restarts
+if [ -z "${QORVEL_BLACKBOX_USERNS:-}" ] && { runs guardian || runs guardian-restarts || runs guardian-ends ||
+  runs guardian-file || runs guardian-folder; }; then
+  # Each part alone, or all of them as "guardian".
+  part() {
+    local only=" ${QORVEL_BLACKBOX_ONLY:-guardian} "
+    [[ "$only" == *" guardian "* || "$only" == *" $1 "* ]] && test=$1
+  }
   kid=qorvel-kid
   id -u "$kid" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$kid" ||
     fail "cannot add the account $kid"
@@ -293,173 +299,184 @@ PY
   }
   unit=/usr/lib/systemd/system/qorvel-guardian.service
   : >"$unit"
-  clean
-  settings_text "" >"$settings"
-  chown "$kid" "$settings"  # as an earlier version's guard left it
   start_logind "$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
-  start_guardian
-  # Within the logon's grace, as the start-up entry would.
-  XDG_SESSION_ID=c1 "${kid_env[@]}" "$exe" >/dev/null 2>&1 &
-  guard=$!
-  pids+=("$guard")
-  wait_window "$guard" Qorvel >/dev/null || fail "the guard did not come up"
-  logged "watching guard $guard"
-  [ "$(guards)" = "$guard" ] || fail "a second guard: $(guards | tr '\n' ' ')"
-  for end in KILL TERM HUP INT USR1 windowkill; do
-    if [ $end = windowkill ]; then xdotool windowkill "$(window "$guard" Qorvel)"; else kill -s $end "$guard"; fi
-    test="guardian-restarts ($end)"
-    new_guard "$guard"
-  done
-  [ "$(stat -c %U "/proc/$guard")" = "$kid" ] || fail "the guard runs as $(stat -c %U "/proc/$guard")"
 
-  # The file and its folder are root's: the child's account can neither
-  # read the password nor write, delete, replace or link the file; a
-  # request with a wrong password changes nothing.
-  test=guardian-rights
-  [ "$(stat -c %a.%U.%G "$settings" /var/lib/qorvel | tr '\n' ' ')" = "600.root.root 755.root.root " ] ||
-    fail "rights: $(stat -c '%n %a.%U.%G' "$settings" /var/lib/qorvel)"
-  for try in "cat $settings" "sh -c 'echo x >>$settings'" "rm -f $settings" \
-    "sh -c 'echo x >$settings.new && mv -f $settings.new $settings'" "ln $settings $settings.hard" \
-    "ln -s /tmp $settings.link"; do
-    eval "as_kid $try" >/dev/null 2>&1 && fail "the child's account could: $try"
-  done
-  file_is "" || fail "changed by the child's account: $(cat -A "$settings")"
-  [ "$(ask "write HOUR hou5 5 123")" = no ] && [[ "$(ask "read mm 123")" =~ ^(no|busy)$ ]] ||
-    fail "a wrong password was taken"
-  # Nor does the session's name in another account's process make it the session's.
-  [ "$(XDG_SESSION_ID=c1 setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/ python3 -c "$asking" "quit 907")" = no ] ||
-    fail "another account's process ended the guard"
-  file_is "" && logged "a wrong password to change [HOUR] from session " || fail "changed by a wrong password"
+  if part guardian-restarts; then
+    clean
+    settings_text "" >"$settings"
+    chown "$kid" "$settings"  # as an earlier version's guard left it
+    start_guardian
+    # Within the logon's grace, as the start-up entry would.
+    XDG_SESSION_ID=c1 "${kid_env[@]}" "$exe" >/dev/null 2>&1 &
+    guard=$!
+    pids+=("$guard")
+    wait_window "$guard" Qorvel >/dev/null || fail "the guard did not come up"
+    logged "watching guard $guard"
+    [ "$(guards)" = "$guard" ] || fail "a second guard: $(guards | tr '\n' ' ')"
+    for end in KILL TERM HUP INT USR1 windowkill; do
+      if [ $end = windowkill ]; then xdotool windowkill "$(window "$guard" Qorvel)"; else kill -s $end "$guard"; fi
+      test="guardian-restarts ($end)"
+      new_guard "$guard"
+    done
+    [ "$(stat -c %U "/proc/$guard")" = "$kid" ] || fail "the guard runs as $(stat -c %U "/proc/$guard")"
 
-  # The parent's road through the settings window, in the child's session:
-  # two hours added, the first deleted again, a new password. The file's
-  # bytes are the ones the guard writes itself (the settings road's), the
-  # log names each change and never the password. A save with a password
-  # the file no longer holds is refused and says "保存失败". The new
-  # password then ends the guard for good.
-  test=guardian-road
-  main="$(window "$guard" Qorvel)"
-  prompt 907
-  form="$(wait_window "$guard" 设置)" || fail "the right password did not open the settings window"
-  now=$((10#$(date +%H))) far=()
-  for h in $(seq 1 9); do [ $((h > now ? h - now : now - h)) -ge 2 ] && far+=("$h"); done
-  for h in "${far[@]:0:2}"; do
-    keys=(Home) && for ((i = 1; i < h; i++)); do keys+=(Down); done
-    [ "$h" = "${far[1]}" ] && keys=(shift+Tab "${keys[@]}")
-    key "$form" "${keys[@]}"
-    click "$form" 252 50  # 添加
-    logged "wrote [hour] hou$h from session c1"
-  done
-  click "$form" 64 128  # the first hour listed
-  click "$form" 248 144  # 删除时段
-  logged "removed [HOUR] hou${far[0]} from session c1"
-  click "$form" 136 305  # the password
-  key "$form" ctrl+a q v 7 x
-  click "$form" 252 306  # 修改
-  logged "wrote [mm] nober from session c1"
-  file_is "${far[1]}" qv7x || fail "the file is $(cat -A "$settings")"
-  grep -q -e qv7x -e nober= "$glog" && fail "the log shows the password: $(cat "$glog")"
-  plain=$(red "$form")
-  settings_text "${far[1]}" 555 >"$settings"
-  click "$form" 252 50  # 添加 again: nothing new, the focus there
-  key "$form" shift+Tab Home
-  click "$form" 252 50  # 添加 hour 1
-  wait_for '[ "$(red "$form")" -gt $((plain + 20)) ]' 10 || fail "no 保存失败: $(red "$form") red pixels, $plain before"
-  file_is "${far[1]}" 555 || fail "a stale password changed the file: $(cat -A "$settings")"
-  settings_text "${far[1]}" qv7x >"$settings"
-  key "$form" alt+F4
-  wait_for "[ -z \"\$(window $guard 设置)\" ]" || fail "the settings window did not close"
-  prompt qv7x
-  form="$(wait_window "$guard" 设置)" || fail "the new password did not open the settings window"
-  started=$(grep -c 'started a guard' "$glog")
-  click "$form" 100 8  # 结束Qorvel
-  logged "guard $guard of session c1 "
-  [ "$(grep -c 'started a guard' "$glog")" = "$started" ] && [ -z "$(guards)" ] || fail "started again: $(cat "$glog")"
-  stop_guardian
+    # The file and its folder are root's: the child's account can neither
+    # read the password nor write, delete, replace or link the file; a
+    # request with a wrong password changes nothing.
+    test=guardian-rights
+    [ "$(stat -c %a.%U.%G "$settings" /var/lib/qorvel | tr '\n' ' ')" = "600.root.root 755.root.root " ] ||
+      fail "rights: $(stat -c '%n %a.%U.%G' "$settings" /var/lib/qorvel)"
+    for try in "cat $settings" "sh -c 'echo x >>$settings'" "rm -f $settings" \
+      "sh -c 'echo x >$settings.new && mv -f $settings.new $settings'" "ln $settings $settings.hard" \
+      "ln -s /tmp $settings.link"; do
+      eval "as_kid $try" >/dev/null 2>&1 && fail "the child's account could: $try"
+    done
+    file_is "" || fail "changed by the child's account: $(cat -A "$settings")"
+    [ "$(ask "write HOUR hou5 5 123")" = no ] && [[ "$(ask "read mm 123")" =~ ^(no|busy)$ ]] ||
+      fail "a wrong password was taken"
+    # Nor does the session's name in another account's process make it the session's.
+    nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/)
+    [ "$(XDG_SESSION_ID=c1 "${nobody[@]}" python3 -c "$asking" "quit 907")" = no ] ||
+      fail "another account's process ended the guard"
+    file_is "" && logged "a wrong password to change [HOUR] from session " || fail "changed by a wrong password"
+
+    # The parent's road through the settings window, in the child's session:
+    # two hours added, the first deleted again, a new password. The file's
+    # bytes are the ones the guard writes itself (the settings road's), the
+    # log names each change and never the password. A save with a password
+    # the file no longer holds is refused and says "保存失败". The new
+    # password then ends the guard for good.
+    test=guardian-road
+    main="$(window "$guard" Qorvel)"
+    prompt 907
+    form="$(wait_window "$guard" 设置)" || fail "the right password did not open the settings window"
+    now=$((10#$(date +%H))) far=()
+    for h in $(seq 1 9); do [ $((h > now ? h - now : now - h)) -ge 2 ] && far+=("$h"); done
+    for h in "${far[@]:0:2}"; do
+      keys=(Home) && for ((i = 1; i < h; i++)); do keys+=(Down); done
+      [ "$h" = "${far[1]}" ] && keys=(shift+Tab "${keys[@]}")
+      key "$form" "${keys[@]}"
+      click "$form" 252 50  # 添加
+      logged "wrote [hour] hou$h from session c1"
+    done
+    click "$form" 64 128  # the first hour listed
+    click "$form" 248 144  # 删除时段
+    logged "removed [HOUR] hou${far[0]} from session c1"
+    click "$form" 136 305  # the password
+    key "$form" ctrl+a q v 7 x
+    click "$form" 252 306  # 修改
+    logged "wrote [mm] nober from session c1"
+    file_is "${far[1]}" qv7x || fail "the file is $(cat -A "$settings")"
+    grep -q -e qv7x -e nober= "$glog" && fail "the log shows the password: $(cat "$glog")"
+    plain=$(red "$form")
+    settings_text "${far[1]}" 555 >"$settings"
+    click "$form" 252 50  # 添加 again: nothing new, the focus there
+    key "$form" shift+Tab Home
+    click "$form" 252 50  # 添加 hour 1
+    wait_for '[ "$(red "$form")" -gt $((plain + 20)) ]' 10 || fail "no 保存失败: $(red "$form") red pixels, $plain before"
+    file_is "${far[1]}" 555 || fail "a stale password changed the file: $(cat -A "$settings")"
+    settings_text "${far[1]}" qv7x >"$settings"
+    key "$form" alt+F4
+    wait_for "[ -z \"\$(window $guard 设置)\" ]" || fail "the settings window did not close"
+    prompt qv7x
+    form="$(wait_window "$guard" 设置)" || fail "the new password did not open the settings window"
+    started=$(grep -c 'started a guard' "$glog")
+    click "$form" 100 8  # 结束Qorvel
+    logged "guard $guard of session c1 "
+    [ "$(grep -c 'started a guard' "$glog")" = "$started" ] && [ -z "$(guards)" ] || fail "started again: $(cat "$glog")"
+    stop_guardian
+
+  fi
 
   # The ways a guard ends for good, and the one among them that is refused:
   # a call to the stand-in then SIGKILL, or 设置, 907 and 结束Qorvel with the
   # file's password changed meanwhile or not.
-  rows=("the parent's password|||no|no"
-    "a password the file no longer holds|||yes|yes"
-    "logging off|SetSessionOf string:c1 string:x11 string:closing string:$kid|session c1 of $kid: x11 user closing|no|no"
-    "the session gone|RemoveSession string:c1|session c1 gone|no|no"
-    "the machine shutting down|ShutDown|the machine is shutting down|no|no")
-  for row in "${rows[@]}"; do
-    IFS='|' read -r name call said changed back <<<"$row"
-    test="guardian-ends ($name)"
-    settings_text "" >"$settings"
-    start_guardian
-    new_guard 0
-    if [ -z "$call" ]; then
-      main="$(window "$guard" Qorvel)"
-      prompt 907
-      form="$(wait_window "$guard" 设置)" || fail "no settings window"
-      [ $changed = yes ] && settings_text "" 555 >"$settings"
-      click "$form" 100 8  # 结束Qorvel
-    else
-      logind $call || fail "the stand-in refused $call"
-      logged "$said"
-      kill -9 "$guard"
-    fi
-    logged "guard $guard of session c1 "  # noted once the end is acted on, a new start included
-    if [ $back = yes ]; then
-      new_guard "$guard"
-    else
-      [ "$(grep -c 'started a guard' "$glog")" = 1 ] && [ -z "$(guards)" ] || fail "started again: $(cat "$glog")"
-    fi
-    stop_guardian
-  done
+  if part guardian-ends; then
+    rows=("the parent's password|||no|no"
+      "a password the file no longer holds|||yes|yes"
+      "logging off|SetSessionOf string:c1 string:x11 string:closing string:$kid|session c1 of $kid: x11 user closing|no|no"
+      "the session gone|RemoveSession string:c1|session c1 gone|no|no"
+      "the machine shutting down|ShutDown|the machine is shutting down|no|no")
+    for row in "${rows[@]}"; do
+      IFS='|' read -r name call said changed back <<<"$row"
+      test="guardian-ends ($name)"
+      settings_text "" >"$settings"
+      start_guardian
+      new_guard 0
+      if [ -z "$call" ]; then
+        main="$(window "$guard" Qorvel)"
+        prompt 907
+        form="$(wait_window "$guard" 设置)" || fail "no settings window"
+        [ $changed = yes ] && settings_text "" 555 >"$settings"
+        click "$form" 100 8  # 结束Qorvel
+      else
+        logind $call || fail "the stand-in refused $call"
+        logged "$said"
+        kill -9 "$guard"
+      fi
+      logged "guard $guard of session c1 "  # noted once the end is acted on, a new start included
+      if [ $back = yes ]; then
+        new_guard "$guard"
+      else
+        [ "$(grep -c 'started a guard' "$glog")" = 1 ] && [ -z "$(guards)" ] || fail "started again: $(cat "$glog")"
+      fi
+      stop_guardian
+    done
+
+  fi
 
   # A deleted settings file comes back byte for byte and root's, again and
   # again. A link or a FIFO put in its place is moved aside, never followed
   # nor opened, and the file comes back. A Wayland session is noted, no more.
-  test=guardian-file
-  clean
-  printf '[HOUR]\r\nhou3=3\r\n[mm]\r\nnober=\xbc\xd2\xb3\xa4\r\n[bb]\r\ntwo=1' >"$settings"  # 家长, no last line end
-  expected="$QORVEL_BLACKBOX_TMP/expected.ini"
-  cp "$settings" "$expected"
-  start_guardian
-  wait_for "cmp -s '$expected' /var/lib/qorvel-guardian/mdb.ini" || fail "no copy: $(cat "$glog")"
-  restored() { [ -f "$settings" ] && [ ! -L "$settings" ] && cmp -s "$expected" "$settings"; }
-  for round in 1 2 3; do
-    rm "$settings"
-    wait_for restored || fail "round $round: $(cat -A "$settings" 2>&1)"
-  done
-  [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "restored as $(stat -c %a.%U "$settings")"
-  echo "root's" >"$QORVEL_BLACKBOX_TMP/secret"
-  for kind in link fifo; do
-    test="guardian-file ($kind)"
-    if [ $kind = link ]; then ln -s "$QORVEL_BLACKBOX_TMP/secret" "$settings.new"; else mkfifo "$settings.new"; fi
-    mv -T "$settings.new" "$settings"
-    moved=$((${moved:-0} + 1))
-    wait_for '[ "$(grep -c "moved $settings aside" "$glog")" = $moved ]' || fail "not moved aside: $(cat "$glog")"
-    wait_for restored || fail "not back: $(ls -l "$settings" 2>&1)"
-    aside=$(ls -d "$settings".*.moved)
-    { [ $kind = link ] && [ -L "$aside" ] || [ -p "$aside" ]; } || fail "moved aside: $(ls -l "$aside")"
-    rm "$aside"
-  done
-  [ "$(cat "$QORVEL_BLACKBOX_TMP/secret")" = "root's" ] || fail "written through the link"
-  logind SetSession string:w1 string:wayland string:active
-  logged "session w1 of root cannot be covered (Wayland)"
-  logind RemoveSession string:w1
-  stop_guardian
+  if part guardian-file; then
+    clean
+    printf '[HOUR]\r\nhou3=3\r\n[mm]\r\nnober=\xbc\xd2\xb3\xa4\r\n[bb]\r\ntwo=1' >"$settings"  # 家长, no last line end
+    expected="$QORVEL_BLACKBOX_TMP/expected.ini"
+    cp "$settings" "$expected"
+    start_guardian
+    wait_for "cmp -s '$expected' /var/lib/qorvel-guardian/mdb.ini" || fail "no copy: $(cat "$glog")"
+    restored() { [ -f "$settings" ] && [ ! -L "$settings" ] && cmp -s "$expected" "$settings"; }
+    for round in 1 2 3; do
+      rm "$settings"
+      wait_for restored || fail "round $round: $(cat -A "$settings" 2>&1)"
+    done
+    [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "restored as $(stat -c %a.%U "$settings")"
+    echo "root's" >"$QORVEL_BLACKBOX_TMP/secret"
+    for kind in link fifo; do
+      test="guardian-file ($kind)"
+      if [ $kind = link ]; then ln -s "$QORVEL_BLACKBOX_TMP/secret" "$settings.new"; else mkfifo "$settings.new"; fi
+      mv -T "$settings.new" "$settings"
+      moved=$((${moved:-0} + 1))
+      wait_for '[ "$(grep -c "moved $settings aside" "$glog")" = $moved ]' || fail "not moved aside: $(cat "$glog")"
+      wait_for restored || fail "not back: $(ls -l "$settings" 2>&1)"
+      aside=$(ls -d "$settings".*.moved)
+      { [ $kind = link ] && [ -L "$aside" ] || [ -p "$aside" ]; } || fail "moved aside: $(ls -l "$aside")"
+      rm "$aside"
+    done
+    [ "$(cat "$QORVEL_BLACKBOX_TMP/secret")" = "root's" ] || fail "written through the link"
+    logind SetSession string:w1 string:wayland string:active
+    logged "session w1 of root cannot be covered (Wayland)"
+    logind RemoveSession string:w1
+    stop_guardian
+
+  fi
 
   # A folder at the file's place with neither file nor copy: moved aside;
   # nothing opens, not even the first-run password, until a guard has the
   # first-run file written.
-  test=guardian-folder
-  clean
-  mkdir "$settings"
-  : >"$settings/inside"
-  start_guardian
-  logged "moved $settings aside"
-  [ -f "$(ls -d "$settings".*.moved)/inside" ] || fail "not moved aside whole"
-  [ "$(ask "check 907")" = no ] && [ "$(XDG_SESSION_ID=c1 ask "quit 907")" = no ] ||
-    fail "the first-run password opened with neither file nor copy"
-  [ "$(ask firstrun)" = ok ] && file_is "$first_run" 907 0 || fail "no first-run file: $(cat -A "$settings" 2>&1)"
-  [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "the first-run file is $(stat -c %a.%U "$settings")"
-  stop_guardian
+  if part guardian-folder; then
+    clean
+    mkdir "$settings"
+    : >"$settings/inside"
+    start_guardian
+    logged "moved $settings aside"
+    [ -f "$(ls -d "$settings".*.moved)/inside" ] || fail "not moved aside whole"
+    [ "$(ask "check 907")" = no ] && [ "$(XDG_SESSION_ID=c1 ask "quit 907")" = no ] ||
+      fail "the first-run password opened with neither file nor copy"
+    [ "$(ask firstrun)" = ok ] && file_is "$first_run" 907 0 || fail "no first-run file: $(cat -A "$settings" 2>&1)"
+    [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "the first-run file is $(stat -c %a.%U "$settings")"
+    stop_guardian
+  fi
   rm "$unit"
 elif [ -n "${QORVEL_BLACKBOX_USERNS:-}" ]; then
   echo "skipped: the guardian (needs real root)"
