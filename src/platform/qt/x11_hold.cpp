@@ -126,15 +126,15 @@ void X11Hold::Check() {
     }
   }
   QWidget* dialog = OwnDialog();
-  // A popup takes its own grab and gives it up when it closes.
-  if (dialog == nullptr || !dialog->windowFlags().testFlag(Qt::Popup)) {
-    QWidget& target = dialog != nullptr ? *dialog : lock_;
-    if (!grabbed_ || grab_window_ != static_cast<std::uint32_t>(target.winId())) Grab(target);
+  // The grab stays on the lock: the prompt above it gets its input through
+  // owner_events. A popup takes its own grab and gives it up when it closes.
+  if (QApplication::activePopupWidget() == nullptr) {
+    if (!grabbed_) Grab(lock_);
     missing = missing || !grabbed_;
   } else {
     missing = true;
   }
-  if (dialog == nullptr && focus_lost_) {
+  if (dialog == nullptr && focus_lost_ && !missing) {
     focus_lost_ = false;
     Reply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr),
                                               &std::free);
@@ -219,6 +219,7 @@ bool X11Hold::nativeEventFilter(const QByteArray& type, void* message, qintptr* 
       if (e->window == grab_window_) grabbed_ = false;  // a grab ends with its window's view
       if (Held* h = Find(e->window); h != nullptr && h->widget->isVisible()) {
         h->mapped = false;
+        focus_lost_ = true;  // the focus left with the window's view
         Restore(*h);  // at once, not after the events queued behind this one
       }
       CheckSoon();  // also when the prompt closes: the grab goes back to the lock

@@ -5,8 +5,8 @@
 // layout, and the password prompt over it), the hold keeps the keyboard and
 // the pointer in an active grab, as screen lockers do, and maps and raises
 // the lock's windows again as soon as the X server reports them unmapped or
-// covered. The grab goes to the guard's own dialog while one is up, so the
-// parent can type the password. In the compact layout and while the
+// covered. The grabs let the guard's own windows (the password prompt) get
+// their input as usual (owner_events). In the compact layout and while the
 // settings window is open (the lock is then not topmost) it holds nothing.
 // Off X11 it does nothing.
 #include <QAbstractNativeEventFilter>
