@@ -13,6 +13,7 @@
 #include "platform/qt/dialogs_qt.h"
 #include "platform/qt/form1_widget.h"
 #include "platform/qt/form2_widget.h"
+#include "platform/qt/x11_hold.h"
 #include "platform/services.h"
 #include "settings/password_gate.h"
 
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
   form1.form().set_settings_door(&gate);
   // The other monitors; gone before the main window. No virtual desktops to
   // follow: the lock's windows are on every X11 workspace.
+  // Grabs and re-maps while locked; made before the covers, which it holds too.
+  qt::X11Hold hold(form1);
   qt::CoverWidgets cover_widgets(form1);
   qorvel::guard::Covers covers(cover_widgets, nullptr);
   form1.form().set_covers(&covers);

@@ -9,6 +9,7 @@
 
 #include "platform/qt/look.h"
 #include "platform/qt/net_wm_state.h"
+#include "platform/qt/x11_hold.h"
 
 namespace qorvel::platform::qt {
 namespace {
@@ -92,6 +93,7 @@ platform::WindowId CoverWidgets::create_cover(const guard::ScreenRect& rect) {
   const auto id = static_cast<platform::WindowId>(cover->winId());
   if (id == 0) return 0;
   cover->show();
+  X11Hold::Watch(*cover);
   covers_.push_back(std::move(cover));
   return id;
 }

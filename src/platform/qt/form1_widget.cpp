@@ -5,6 +5,7 @@
 
 #include "platform/qt/look.h"
 #include "platform/qt/net_wm_state.h"
+#include "platform/qt/x11_hold.h"
 
 namespace qorvel::platform::qt {
 namespace {
@@ -164,6 +165,7 @@ bool Form1Widget::event(QEvent* event) {
 void Form1Widget::set_window_pos(int insert_after, unsigned /*flags: no move, no size*/) {
   if (insert_after == platform::kHwndTopmost) SetStaysOnTop(*this, true);
   if (insert_after == platform::kHwndNotopmost) SetStaysOnTop(*this, false);
+  X11Hold::Follow();
 }
 
 void Form1Widget::set_window_state(platform::WindowState state) {

@@ -1,0 +1,265 @@
+#include "platform/qt/x11_hold.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+
+namespace qorvel::platform::qt {
+namespace {
+
+X11Hold* g_hold = nullptr;
+
+xcb_connection_t* Connection() {
+  auto* x11 = qGuiApp == nullptr ? nullptr : qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 == nullptr ? nullptr : x11->connection();
+}
+
+template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+// The guard's own window above the lock, if any: a popup menu first, then a
+// modal dialog (the password prompt, a message box).
+QWidget* OwnDialog() {
+  if (QWidget* popup = QApplication::activePopupWidget()) return popup;
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr && modal->isVisible() ? modal : nullptr;
+}
+
+// Our own event selection on a window plus VisibilityNotify: Qt does not ask
+// for it, and resets the selection whenever the window's flags change.
+void SelectVisibility(xcb_connection_t* c, xcb_window_t window) {
+  Reply<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr), &std::free);
+  if (!attributes || (attributes->your_event_mask & XCB_EVENT_MASK_VISIBILITY_CHANGE) != 0) return;
+  const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+  xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  Reply<xcb_intern_atom_reply_t> reply(
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr),
+      &std::free);
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+}  // namespace
+
+X11Hold::X11Hold(QWidget& lock) : lock_(lock) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
+  g_hold = this;
+  atoms_ = {Atom(c, "_NET_WM_STATE"),          Atom(c, "_NET_WM_DESKTOP"),
+            Atom(c, "_NET_WM_STATE_ABOVE"),    Atom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+            Atom(c, "_NET_WM_STATE_SKIP_PAGER"), Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
+            Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ")};
+  Add(lock);
+  retry_.setInterval(kRetryMs);
+  connect(&retry_, &QTimer::timeout, this, &X11Hold::Check);
+  QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+X11Hold::~X11Hold() {
+  if (g_hold != this) return;
+  g_hold = nullptr;
+  QCoreApplication::instance()->removeNativeEventFilter(this);
+  Release();
+}
+
+void X11Hold::Follow() {
+  if (g_hold != nullptr) g_hold->Check();
+}
+
+void X11Hold::Watch(QWidget& cover) {
+  if (g_hold == nullptr) return;
+  g_hold->Add(cover);
+  g_hold->Check();
+}
+
+void X11Hold::Add(QWidget& widget) {
+  std::erase_if(held_, [](const Held& h) { return h.widget.isNull(); });
+  held_.push_back({&widget, static_cast<std::uint32_t>(widget.winId()), true, {}});
+}
+
+X11Hold::Held* X11Hold::Find(std::uint32_t window) {
+  const auto it = std::find_if(held_.begin(), held_.end(),
+                               [window](const Held& h) { return !h.widget.isNull() && h.window == window; });
+  return it == held_.end() ? nullptr : &*it;
+}
+
+// Held while the lock is up and topmost: the locked layout, or the password
+// prompt over it. Not topmost: compact, or the settings window open.
+bool X11Hold::Holding() const {
+  return lock_.isVisible() && lock_.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void X11Hold::CheckSoon() {
+  if (check_pending_) return;
+  check_pending_ = true;
+  QMetaObject::invokeMethod(this, [this] { Check(); }, Qt::QueuedConnection);
+}
+
+void X11Hold::Check() {
+  check_pending_ = false;
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
+  if (!Holding()) {
+    Release();
+    retry_.stop();
+    return;
+  }
+  bool missing = false;
+  for (Held& h : held_) {
+    if (h.widget.isNull() || !h.widget->isVisible()) continue;
+    if (h.widget->windowFlags() != h.selected_with) {
+      SelectVisibility(c, h.window);
+      h.selected_with = h.widget->windowFlags();
+    }
+    if (!h.mapped) {
+      Restore(h);
+      missing = true;
+    }
+  }
+  QWidget* dialog = OwnDialog();
+  // The grab stays on the lock: the prompt above it gets its input through
+  // owner_events. A popup takes its own grab and gives it up when it closes.
+  if (QApplication::activePopupWidget() == nullptr) {
+    if (!grabbed_) Grab(lock_);
+    missing = missing || !grabbed_;
+  } else {
+    missing = true;
+  }
+  if (dialog == nullptr && focus_lost_ && !missing) {
+    focus_lost_ = false;
+    Reply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr),
+                                              &std::free);
+    if (focus && focus->focus != grab_window_) {
+      xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, grab_window_, XCB_CURRENT_TIME);
+      xcb_flush(c);
+    }
+  }
+  if (missing) {
+    if (!retry_.isActive()) retry_.start();
+  } else {
+    retry_.stop();
+  }
+}
+
+// owner_events: the guard's own windows (its buttons, the prompt) get their
+// events as usual; everything else comes to the grab window.
+void X11Hold::Grab(QWidget& target) {
+  xcb_connection_t* c = Connection();
+  const auto window = static_cast<xcb_window_t>(target.winId());
+  Reply<xcb_grab_keyboard_reply_t> keyboard(
+      xcb_grab_keyboard_reply(c,
+                              xcb_grab_keyboard(c, 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                                XCB_GRAB_MODE_ASYNC),
+                              nullptr),
+      &std::free);
+  const uint16_t pointer_events = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                  XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
+                                  XCB_EVENT_MASK_LEAVE_WINDOW;
+  Reply<xcb_grab_pointer_reply_t> pointer(
+      xcb_grab_pointer_reply(c,
+                             xcb_grab_pointer(c, 1, window, pointer_events, XCB_GRAB_MODE_ASYNC,
+                                              XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                             nullptr),
+      &std::free);
+  grabbed_ = keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS && pointer &&
+             pointer->status == XCB_GRAB_STATUS_SUCCESS;
+  if (grab_window_ != window) focus_lost_ = true;  // a new hold takes the focus too
+  grab_window_ = window;
+}
+
+void X11Hold::Release() {
+  if (grab_window_ == 0) return;
+  xcb_connection_t* c = Connection();
+  if (c != nullptr) {
+    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
+    xcb_flush(c);
+  }
+  grab_window_ = 0;
+  grabbed_ = false;
+}
+
+// Unmapped by another client: the window manager lets the window go and
+// forgets its states, so they are written back before it is mapped anew.
+// No round trip on this road: each one lets the window stay unmapped longer.
+void X11Hold::Restore(Held& held) {
+  xcb_connection_t* c = Connection();
+  std::vector<xcb_atom_t> states{atoms_.above, atoms_.skip_taskbar, atoms_.skip_pager};
+  if (held.widget.data() == &lock_) states.insert(states.end(), {atoms_.maximized_vert, atoms_.maximized_horz});
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(states.size()), states.data());
+  const uint32_t all = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
+  xcb_map_window(c, held.window);
+  Raise(held);
+}
+
+void X11Hold::Raise(Held& held) {
+  xcb_connection_t* c = Connection();
+  const uint32_t above = XCB_STACK_MODE_ABOVE;
+  xcb_configure_window(c, held.window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+  xcb_flush(c);
+}
+
+bool X11Hold::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
+  if (type != "xcb_generic_event_t" || !Holding()) return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  switch (event->response_type & 0x7F) {
+    case XCB_UNMAP_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+      if (e->window == grab_window_) grabbed_ = false;  // a grab ends with its window's view
+      if (Held* h = Find(e->window); h != nullptr && h->widget->isVisible()) {
+        h->mapped = false;
+        focus_lost_ = true;  // the focus left with the window's view
+        Restore(*h);  // at once, not after the events queued behind this one
+      }
+      CheckSoon();  // also when the prompt closes: the grab goes back to the lock
+      break;
+    }
+    case XCB_MAP_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+      if (Held* h = Find(e->window)) h->mapped = true;
+      CheckSoon();  // a window of ours shown: maybe the prompt, to be given the grab
+      break;
+    }
+    case XCB_VISIBILITY_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+      Held* h = Find(e->window);
+      // The lock stays under the guard's own dialog; the covers never hide it.
+      if (h != nullptr && e->state != XCB_VISIBILITY_UNOBSCURED &&
+          (h->widget.data() != &lock_ || OwnDialog() == nullptr)) {
+        Raise(*h);
+      }
+      break;
+    }
+    case XCB_FOCUS_IN:
+    case XCB_FOCUS_OUT: {
+      const auto* e = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+      // Someone took or gave up a grab (a popup of ours, or our own): see whether ours still holds.
+      if (e->mode == XCB_NOTIFY_MODE_GRAB || e->mode == XCB_NOTIFY_MODE_UNGRAB) {
+        grabbed_ = false;
+        CheckSoon();
+      }
+      if ((event->response_type & 0x7F) == XCB_FOCUS_OUT && e->event == grab_window_ &&
+          e->detail != XCB_NOTIFY_DETAIL_INFERIOR && e->detail != XCB_NOTIFY_DETAIL_POINTER) {
+        focus_lost_ = true;
+        CheckSoon();
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return false;
+}
+
+}  // namespace qorvel::platform::qt
