@@ -1,0 +1,38 @@
+#pragma once
+// While locked, the lock window and the covers hold themselves: whoever asks,
+// they are not hidden, minimised, moved, resized or put under another window.
+// The window procedures call HoldLockWindow first; the views say when a
+// window is held.
+#include <windows.h>
+
+namespace qorvel::platform::win32 {
+
+// The decision: rewrites a change asked of a window held on `place` in the
+// topmost band so that it neither hides, moves, resizes nor lowers it. A
+// window of the guard's own may stand above it (the owner of an open prompt
+// goes just below the prompt).
+void HoldPosition(WINDOWPOS& pos, const RECT& place, bool insert_after_is_own);
+
+// The main window is held while it is maximised and asked to be topmost: the
+// locked layout, or the wrong password's return to it. Its place is its
+// monitor. At each locked call the guard also takes the input back to its
+// own desktop.
+void HoldMainWindow(HWND window, bool locked);
+// A cover is held where it stands while it is topmost.
+void HoldCover(HWND window, bool held);
+
+// The window procedures' hook: true when it answered `msg` itself, with
+// `*result`.
+bool HoldLockWindow(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+
+// Whether the input desktop is another than the guard's own, and switching to
+// the guard's own. Apart for a test with a second desktop.
+bool InputDesktopIsAnother();
+bool SwitchToOwnDesktop();
+
+// The program's own end of the message loop: a WM_QUIT posted by another
+// program is ignored, and so are posted messages that only the system sends.
+void PostOwnQuit(int code);
+int RunGuardMessageLoop();
+
+}  // namespace qorvel::platform::win32
