@@ -10,7 +10,9 @@ namespace qorvel::test {
 // cover) may stand above it.
 inline bool LockHolds(HWND lock) {
   if (!IsWindowVisible(lock) || IsIconic(lock) || !IsZoomed(lock)) return false;
-  if ((GetWindowLongPtrW(lock, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) return false;
+  // Topmost, and neither see-through nor letting the clicks pass.
+  if ((GetWindowLongPtrW(lock, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TRANSPARENT)) != WS_EX_TOPMOST)
+    return false;
   MONITORINFO info{};
   info.cbSize = sizeof info;
   RECT r{};

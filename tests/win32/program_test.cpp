@@ -246,6 +246,12 @@ TEST(LockWindow, RefusesWhatAnotherProgramAsks) {
       {"a resize", [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE); }},
       {"HWND_BOTTOM", [](HWND w) { SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, kKeep); }},
       {"HWND_NOTOPMOST", [](HWND w) { SetWindowPos(w, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep); }},
+      {"WS_VISIBLE taken away",
+       [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) & ~WS_VISIBLE); }},
+      {"made see-through", [](HWND w) {
+         SetWindowLongPtrW(w, GWL_EXSTYLE, GetWindowLongPtrW(w, GWL_EXSTYLE) | WS_EX_LAYERED | WS_EX_TRANSPARENT);
+         SetLayeredWindowAttributes(w, 0, 0, LWA_ALPHA);
+       }},
       {"a hide that skips WM_WINDOWPOSCHANGING",
        [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 0, 0, kKeep | SWP_NOZORDER | SWP_HIDEWINDOW | SWP_NOSENDCHANGING); }},
   };

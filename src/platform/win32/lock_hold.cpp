@@ -45,11 +45,14 @@ bool Slipped(HWND window, const Held& held) {
 
 void Restore(HWND window, const Held& held) {
   g_restoring = true;
+  // Showing a minimised window focuses it; a cover hands the focus back.
+  const HWND foreground = GetForegroundWindow();
   if (IsIconic(window) || !IsWindowVisible(window) || (!held.cover && !IsZoomed(window)))
     ShowWindow(window, held.cover ? SW_SHOWNOACTIVATE : SW_SHOWMAXIMIZED);
   const RECT place = PlaceOf(window, held);
   SetWindowPos(window, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  if (held.cover && foreground != window && GetForegroundWindow() == window) SetForegroundWindow(foreground);
   g_restoring = false;
 }
 
@@ -155,7 +158,11 @@ bool InputDesktopIsAnother() {
   HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
   const std::wstring name = DesktopName(input);
   if (input != nullptr) CloseDesktop(input);
-  return !name.empty() && !own.empty() && lstrcmpiW(name.c_str(), own.c_str()) != 0;
+  return IsAnotherDesktop(own, name);
+}
+
+bool IsAnotherDesktop(const std::wstring& own, const std::wstring& input) {
+  return !input.empty() && !own.empty() && lstrcmpiW(input.c_str(), own.c_str()) != 0;
 }
 
 bool SwitchToOwnDesktop() {

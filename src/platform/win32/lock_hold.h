@@ -5,6 +5,8 @@
 // window is held.
 #include <windows.h>
 
+#include <string>
+
 namespace qorvel::platform::win32 {
 
 // The decision: rewrites a change asked of a window held on `place` in the
@@ -29,6 +31,10 @@ bool HoldLockWindow(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result
 // the guard's own. Apart for a test with a second desktop.
 bool InputDesktopIsAnother();
 bool SwitchToOwnDesktop();
+// The decision: an input desktop that cannot be read (the secure desktop of
+// Ctrl+Alt+Del) is left alone; names are compared as Windows does, ignoring
+// case.
+bool IsAnotherDesktop(const std::wstring& own, const std::wstring& input);
 
 // The program's own end of the message loop: a WM_QUIT posted by another
 // program is ignored, and so are posted messages that only the system sends.
