@@ -266,12 +266,20 @@ TEST(LockWindow, RefusesWhatAnotherProgramAsks) {
   const std::string before = Text(clock);
   DWORD pid = 0;
   const DWORD thread = GetWindowThreadProcessId(main, &pid);
-  for (const UINT message : {WM_QUIT, WM_CLOSE, WM_NCDESTROY, WM_DESTROY}) PostMessageW(main, message, 0, 0);
+  for (const UINT message : {WM_QUIT, WM_CLOSE, WM_NCDESTROY, WM_ENDSESSION}) PostMessageW(main, message, TRUE, 0);
   PostThreadMessageW(thread, WM_QUIT, 0, 0);
   EXPECT_TRUE(WaitFor([&] { return Text(clock) != before; })) << "the ticks stopped";
   EXPECT_EQ(WaitForSingleObject(guard.p.hProcess, 0), WAIT_TIMEOUT) << "a posted message ended the guard";
   ShowWindow(main, SW_HIDE);
   EXPECT_TRUE(test::LockHolds(main)) << "a posted message took the hold away";
+  // The lock's own password prompt stands above it.
+  const HWND prompt = guard.Prompt();
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(GetWindowLongPtrW(prompt, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+  HWND first = GetTopWindow(nullptr);
+  while (first != nullptr && !IsWindowVisible(first)) first = GetWindow(first, GW_HWNDNEXT);
+  EXPECT_EQ(first, prompt) << "the lock covers its own prompt";
+  PostMessageW(prompt, WM_COMMAND, IDCANCEL, 0);
   DeleteFileW(L"C:\\mdb.ini");
 }
 

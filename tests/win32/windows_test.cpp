@@ -83,6 +83,7 @@ TEST(CoverWindows, HoldAgainstHidingMinimisingMovingAndLowering) {
       {"SC_MINIMIZE", [](HWND w) { SendMessageW(w, WM_SYSCOMMAND, SC_MINIMIZE, 0); }},
       {"a move", [](HWND w) { SetWindowPos(w, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }},
       {"HWND_BOTTOM", [](HWND w) { SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, kKeep); }},
+      {"WS_MINIMIZE set", [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) | WS_MINIMIZE); }},
       {"WS_VISIBLE taken away",
        [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) & ~WS_VISIBLE); }},
   };

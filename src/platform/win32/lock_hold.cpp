@@ -118,11 +118,6 @@ bool HoldLockWindow(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result
       *result = DefWindowProcW(window, msg, wp, lp);
       if (!g_restoring && Slipped(window, held)) Restore(window, held);
       return true;
-    // DefWindowProc would hide it when an owner closes.
-    case WM_SHOWWINDOW:
-      if (wp != FALSE) return false;
-      *result = 0;
-      return true;
     // Another program may take WS_VISIBLE away, or make it see-through and
     // let the clicks pass.
     case WM_STYLECHANGING: {
@@ -191,7 +186,7 @@ int RunGuardMessageLoop() {
     }
     // The system sends these, never posts them: posted, they come from
     // another program (WM_NCDESTROY would part the window from its object).
-    if (msg.message == WM_NCDESTROY || msg.message == WM_DESTROY || msg.message == WM_ENDSESSION) continue;
+    if (msg.message == WM_NCDESTROY || msg.message == WM_ENDSESSION) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
