@@ -252,6 +252,10 @@ TEST(LockWindow, RefusesWhatAnotherProgramAsks) {
          SetWindowLongPtrW(w, GWL_EXSTYLE, GetWindowLongPtrW(w, GWL_EXSTYLE) | WS_EX_LAYERED | WS_EX_TRANSPARENT);
          SetLayeredWindowAttributes(w, 0, 0, LWA_ALPHA);
        }},
+      {"a move that skips WM_WINDOWPOSCHANGING",
+       [](HWND w) { SetWindowPos(w, nullptr, 150, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSENDCHANGING); }},
+      {"a lowering that skips WM_WINDOWPOSCHANGING",
+       [](HWND w) { SetWindowPos(w, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep | SWP_NOSENDCHANGING); }},
       {"a hide that skips WM_WINDOWPOSCHANGING",
        [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 0, 0, kKeep | SWP_NOZORDER | SWP_HIDEWINDOW | SWP_NOSENDCHANGING); }},
   };

@@ -106,22 +106,21 @@ TEST(LockHold, AChangeKeepsTheWindowShownInPlaceAndInTheTopmostBand) {
   const RECT place{0, 0, 1024, 768};
   const HWND other = reinterpret_cast<HWND>(0x1234);
   constexpr UINT kKeep = SWP_NOMOVE | SWP_NOSIZE;
-  const struct { WINDOWPOS asked; bool own; WINDOWPOS held; } cases[] = {
-      {{nullptr, HWND_TOP, 0, 0, 0, 0, kKeep | SWP_HIDEWINDOW}, false, {nullptr, HWND_TOP, 0, 0, 0, 0, kKeep}},
-      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep}, false, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
-      {{nullptr, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep}, false, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
-      {{nullptr, other, 0, 0, 0, 0, kKeep}, false, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
-      {{nullptr, other, 0, 0, 0, 0, kKeep}, true, {nullptr, other, 0, 0, 0, 0, kKeep}},  // below its own prompt
-      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}, false, {nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}},
-      {{nullptr, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER}, false, {nullptr, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER}},
-      {{nullptr, nullptr, 40, 30, 200, 100, SWP_NOMOVE | SWP_NOZORDER}, false,
+  const struct { WINDOWPOS asked; WINDOWPOS held; } cases[] = {
+      {{nullptr, HWND_TOP, 0, 0, 0, 0, kKeep | SWP_HIDEWINDOW}, {nullptr, HWND_TOP, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, other, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}, {nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}},
+      {{nullptr, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER}, {nullptr, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER}},
+      {{nullptr, nullptr, 40, 30, 200, 100, SWP_NOMOVE | SWP_NOZORDER},
        {nullptr, nullptr, 40, 30, 1024, 768, SWP_NOMOVE | SWP_NOZORDER}},
-      {{nullptr, HWND_TOPMOST, -32000, -32000, 160, 28, SWP_SHOWWINDOW}, false,
+      {{nullptr, HWND_TOPMOST, -32000, -32000, 160, 28, SWP_SHOWWINDOW},
        {nullptr, HWND_TOPMOST, 0, 0, 1024, 768, SWP_SHOWWINDOW}},  // a minimise's place
   };
   for (const auto& c : cases) {
     WINDOWPOS pos = c.asked;
-    w32::HoldPosition(pos, place, c.own);
+    w32::HoldPosition(pos, place);
     const auto& h = c.held;
     EXPECT_TRUE(pos.hwndInsertAfter == h.hwndInsertAfter && pos.x == h.x && pos.y == h.y && pos.cx == h.cx &&
                 pos.cy == h.cy && pos.flags == h.flags)

@@ -27,12 +27,6 @@ RECT PlaceOf(HWND window, const Held& held) {
   return info.rcMonitor;
 }
 
-bool IsOwnWindow(HWND w) {
-  if (w == HWND_TOP || w == HWND_BOTTOM || w == HWND_TOPMOST || w == HWND_NOTOPMOST) return false;
-  DWORD pid = 0;
-  return GetWindowThreadProcessId(w, &pid) != 0 && pid == GetCurrentProcessId();
-}
-
 // What a change that skipped WM_WINDOWPOSCHANGING (SWP_NOSENDCHANGING), or
 // one that sets the state before it (a minimise), left behind.
 bool Slipped(HWND window, const Held& held) {
@@ -65,7 +59,7 @@ std::wstring DesktopName(HDESK desktop) {
 
 }  // namespace
 
-void HoldPosition(WINDOWPOS& pos, const RECT& place, bool insert_after_is_own) {
+void HoldPosition(WINDOWPOS& pos, const RECT& place) {
   pos.flags &= ~SWP_HIDEWINDOW;
   if ((pos.flags & SWP_NOMOVE) == 0) {
     pos.x = place.left;
@@ -75,9 +69,9 @@ void HoldPosition(WINDOWPOS& pos, const RECT& place, bool insert_after_is_own) {
     pos.cx = place.right - place.left;
     pos.cy = place.bottom - place.top;
   }
-  // HWND_TOP keeps a topmost window in its band.
-  if ((pos.flags & SWP_NOZORDER) == 0 && pos.hwndInsertAfter != HWND_TOPMOST && pos.hwndInsertAfter != HWND_TOP &&
-      !insert_after_is_own)
+  // HWND_TOP keeps a topmost window in its band; its owned windows (the
+  // password prompt) still stand above it.
+  if ((pos.flags & SWP_NOZORDER) == 0 && pos.hwndInsertAfter != HWND_TOPMOST && pos.hwndInsertAfter != HWND_TOP)
     pos.hwndInsertAfter = HWND_TOPMOST;
 }
 
@@ -111,7 +105,7 @@ bool HoldLockWindow(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result
       return false;
     case WM_WINDOWPOSCHANGING: {
       auto& pos = *reinterpret_cast<WINDOWPOS*>(lp);
-      HoldPosition(pos, PlaceOf(window, held), IsOwnWindow(pos.hwndInsertAfter));
+      HoldPosition(pos, PlaceOf(window, held));
       return false;
     }
     case WM_WINDOWPOSCHANGED:

@@ -10,10 +10,8 @@
 namespace qorvel::platform::win32 {
 
 // The decision: rewrites a change asked of a window held on `place` in the
-// topmost band so that it neither hides, moves, resizes nor lowers it. A
-// window of the guard's own may stand above it (the owner of an open prompt
-// goes just below the prompt).
-void HoldPosition(WINDOWPOS& pos, const RECT& place, bool insert_after_is_own);
+// topmost band so that it neither hides, moves, resizes nor lowers it.
+void HoldPosition(WINDOWPOS& pos, const RECT& place);
 
 // The main window is held while it is maximised and asked to be topmost: the
 // locked layout, or the wrong password's return to it. Its place is its
