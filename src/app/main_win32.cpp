@@ -10,6 +10,7 @@
 #include "platform/win32/form1_window.h"
 #include "platform/win32/form2_window.h"
 #include "platform/win32/guardian_link_win32.h"
+#include "platform/win32/lock_hold.h"
 #include "platform/win32/profile_file_win32.h"
 #include "platform/win32/system_win32.h"
 #include "platform/win32/virtual_desktops_win32.h"
@@ -49,10 +50,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   form1.form().Form_Load();
   form1.show();
 
-  MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return static_cast<int>(msg.wParam);
+  return w32::RunGuardMessageLoop();
 }

@@ -7,6 +7,8 @@
 //   wm_null SECONDS sends the main window WM_NULL every 20 ms from its first sight (the start-up
 //                   prompt answered with Cancel) until it has been locked that long; prints the
 //                   slowest reply: wm_null worst=<ms> ms probes=<n>
+//   hide SECONDS    hides the locked main window every 20 ms that long; prints the share of looks
+//                   in which it held: hide held=<percent> % looks=<n>
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -18,6 +20,7 @@
 
 #include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
+#include "lock_sample.h"
 
 namespace {
 
@@ -121,13 +124,24 @@ int WmNull(double seconds) {
   return std::printf("wm_null worst=%.1f ms probes=%d\n", worst, probes), 0;
 }
 
+int Hide(double seconds) {
+  DWORD pid = 0;
+  HWND main = nullptr;
+  if (!WaitFor([&] {
+    return (pid = Guard()) != 0 && qorvel::test::LockHolds(main = WindowOf(pid, L"QorvelForm1"));
+  }, kLimitMs)) return std::printf("no locked guard\n"), 1;
+  int looks = 0;
+  const double held = qorvel::test::HeldUnderHiding(main, static_cast<ULONGLONG>(seconds * 1000), &looks);
+  return std::printf("hide held=%.1f %% looks=%d\n", held, looks), 0;
+}
+
 }  // namespace
 
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2)
-    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS\n"), 2;
+    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS, hide SECONDS\n"), 2;
   const std::wstring what = argv[1];
   if (what == L"desktop") Sleep(INFINITE);
   DWORD pid = 0;
@@ -146,5 +160,6 @@ int main() {
     return std::printf("%.*s", static_cast<int>(got), reply), 0;
   }
   if (argc != 3) return 2;
+  if (what == L"hide") return Hide(_wtof(argv[2]));
   return what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/win32/form2_window.h"
 #include "platform/win32/text.h"
 #include "support/fakes.h"
+#include "lock_sample.h"
 
 namespace qorvel {
 namespace {
@@ -217,6 +219,71 @@ TEST(MainWindow, EachTickAppliesItsLayoutWhateverTheUserDid) {
     SendMessageW(main, WM_ENDSESSION, TRUE, 0);
     EXPECT_TRUE(guard.EndedWithZero()) << "the session's end did not end it";
   }
+  DeleteFileW(L"C:\\mdb.ini");
+}
+
+// Another program in the session asks the locked window to go: each request
+// is refused at once, a loop of hides never uncovers the screen, and posted
+// quits leave the guard ticking.
+TEST(LockWindow, RefusesWhatAnotherProgramAsks) {
+  WriteSettings(false);
+  const Guard guard;
+  HWND main = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (main = guard.Main()) != nullptr && test::LockHolds(main); })) << "never locked";
+  int looks = 0;
+  const double held = test::HeldUnderHiding(main, 3000, &looks);
+  std::printf("held under hiding: %.1f %% of %d looks\n", held, looks);
+  EXPECT_GE(held, 95.0) << "of " << looks << " looks";
+  ASSERT_TRUE(WaitFor([&] { return test::LockHolds(main); }));
+  constexpr UINT kKeep = SWP_NOACTIVATE | SWP_NOSIZE | SWP_NOMOVE;
+  const struct { const char* what; void (*ask)(HWND); } requests[] = {
+      {"SW_HIDE", [](HWND w) { ShowWindow(w, SW_HIDE); }},
+      {"SW_MINIMIZE", [](HWND w) { ShowWindow(w, SW_MINIMIZE); }},
+      {"SC_MINIMIZE", [](HWND w) { SendMessageW(w, WM_SYSCOMMAND, SC_MINIMIZE, 0); }},
+      {"SW_RESTORE", [](HWND w) { ShowWindow(w, SW_RESTORE); }},
+      {"CloseWindow", [](HWND w) { CloseWindow(w); }},
+      {"a move", [](HWND w) { SetWindowPos(w, nullptr, 150, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }},
+      {"a resize", [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE); }},
+      {"HWND_BOTTOM", [](HWND w) { SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, kKeep); }},
+      {"HWND_NOTOPMOST", [](HWND w) { SetWindowPos(w, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep); }},
+      {"WS_VISIBLE taken away",
+       [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) & ~WS_VISIBLE); }},
+      {"made see-through", [](HWND w) {
+         SetWindowLongPtrW(w, GWL_EXSTYLE, GetWindowLongPtrW(w, GWL_EXSTYLE) | WS_EX_LAYERED | WS_EX_TRANSPARENT);
+         SetLayeredWindowAttributes(w, 0, 0, LWA_ALPHA);
+       }},
+      {"a move that skips WM_WINDOWPOSCHANGING",
+       [](HWND w) { SetWindowPos(w, nullptr, 150, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSENDCHANGING); }},
+      {"a lowering that skips WM_WINDOWPOSCHANGING",
+       [](HWND w) { SetWindowPos(w, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep | SWP_NOSENDCHANGING); }},
+      {"a hide that skips WM_WINDOWPOSCHANGING",
+       [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 0, 0, kKeep | SWP_NOZORDER | SWP_HIDEWINDOW | SWP_NOSENDCHANGING); }},
+  };
+  for (const auto& r : requests) {
+    r.ask(main);
+    EXPECT_TRUE(test::LockHolds(main)) << r.what << " was not refused at once";
+    ASSERT_TRUE(WaitFor([&] { return test::LockHolds(main); })) << r.what;
+  }
+  // Timer ticks come only once the queue holds nothing posted: a new clock
+  // text shows every posted message was taken, and the guard still runs.
+  const HWND clock = GetDlgItem(main, F1::kL1);
+  const std::string before = Text(clock);
+  DWORD pid = 0;
+  const DWORD thread = GetWindowThreadProcessId(main, &pid);
+  for (const UINT message : {WM_QUIT, WM_CLOSE, WM_NCDESTROY, WM_ENDSESSION}) PostMessageW(main, message, TRUE, 0);
+  PostThreadMessageW(thread, WM_QUIT, 0, 0);
+  EXPECT_TRUE(WaitFor([&] { return Text(clock) != before; })) << "the ticks stopped";
+  EXPECT_EQ(WaitForSingleObject(guard.p.hProcess, 0), WAIT_TIMEOUT) << "a posted message ended the guard";
+  ShowWindow(main, SW_HIDE);
+  EXPECT_TRUE(test::LockHolds(main)) << "a posted message took the hold away";
+  // The lock's own password prompt stands above it.
+  const HWND prompt = guard.Prompt();
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(GetWindowLongPtrW(prompt, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+  HWND first = GetTopWindow(nullptr);
+  while (first != nullptr && !IsWindowVisible(first)) first = GetWindow(first, GW_HWNDNEXT);
+  EXPECT_EQ(first, prompt) << "the lock covers its own prompt";
+  PostMessageW(prompt, WM_COMMAND, IDCANCEL, 0);
   DeleteFileW(L"C:\\mdb.ini");
 }
 

@@ -7,6 +7,7 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
 #include "platform/win32/input_box.h"
+#include "platform/win32/lock_hold.h"
 #include "platform/win32/system_win32.h"
 
 namespace qorvel {
@@ -59,6 +60,96 @@ TEST(CoverWindows, ShowTopmostWithoutTheFocusAndRefuseToClose) {
   EXPECT_TRUE(Topmost(cover));
   covers.destroy_cover(id);
   EXPECT_FALSE(IsWindow(cover));
+}
+
+// A cover held while the lock is up: what another program asks of it is
+// refused at once; lowered for the settings window, it may be moved under.
+TEST(CoverWindows, HoldAgainstHidingMinimisingMovingAndLowering) {
+  const Focused main;
+  w32::CoverWindows covers(main.hwnd);
+  const guard::ScreenRect at{300, 50, 700, 350};
+  const auto id = covers.create_cover(at);
+  const HWND cover = reinterpret_cast<HWND>(id);
+  const auto holds = [&] {
+    RECT r{};
+    GetWindowRect(cover, &r);
+    return IsWindowVisible(cover) && !IsIconic(cover) && Topmost(cover) &&
+           (guard::ScreenRect{r.left, r.top, r.right, r.bottom}) == at;
+  };
+  constexpr UINT kKeep = SWP_NOACTIVATE | SWP_NOSIZE | SWP_NOMOVE;
+  const struct { const char* what; void (*ask)(HWND); } requests[] = {
+      {"SW_HIDE", [](HWND w) { ShowWindow(w, SW_HIDE); }},
+      {"SW_MINIMIZE", [](HWND w) { ShowWindow(w, SW_MINIMIZE); }},
+      {"SC_MINIMIZE", [](HWND w) { SendMessageW(w, WM_SYSCOMMAND, SC_MINIMIZE, 0); }},
+      {"a move", [](HWND w) { SetWindowPos(w, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }},
+      {"HWND_BOTTOM", [](HWND w) { SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, kKeep); }},
+      {"WS_MINIMIZE set", [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) | WS_MINIMIZE); }},
+      {"WS_VISIBLE taken away",
+       [](HWND w) { SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) & ~WS_VISIBLE); }},
+  };
+  for (const auto& r : requests) {
+    r.ask(cover);
+    Pump();
+    EXPECT_TRUE(holds()) << r.what;
+    EXPECT_NE(GetForegroundWindow(), cover) << r.what;
+  }
+  SetWindowLongPtrW(cover, GWL_EXSTYLE, GetWindowLongPtrW(cover, GWL_EXSTYLE) | WS_EX_LAYERED | WS_EX_TRANSPARENT);
+  EXPECT_EQ(GetWindowLongPtrW(cover, GWL_EXSTYLE) & (WS_EX_LAYERED | WS_EX_TRANSPARENT), 0) << "see-through";
+  covers.set_cover_topmost(id, false);
+  SetWindowPos(cover, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_FALSE(holds()) << "held while the settings window is open";
+  covers.destroy_cover(id);
+}
+
+// The decision alone: a change asked of a window held on its place.
+TEST(LockHold, AChangeKeepsTheWindowShownInPlaceAndInTheTopmostBand) {
+  const RECT place{0, 0, 1024, 768};
+  const HWND other = reinterpret_cast<HWND>(0x1234);
+  constexpr UINT kKeep = SWP_NOMOVE | SWP_NOSIZE;
+  const struct { WINDOWPOS asked; WINDOWPOS held; } cases[] = {
+      {{nullptr, HWND_TOP, 0, 0, 0, 0, kKeep | SWP_HIDEWINDOW}, {nullptr, HWND_TOP, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_NOTOPMOST, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, other, 0, 0, 0, 0, kKeep}, {nullptr, HWND_TOPMOST, 0, 0, 0, 0, kKeep}},
+      {{nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}, {nullptr, HWND_BOTTOM, 0, 0, 0, 0, kKeep | SWP_NOZORDER}},
+      {{nullptr, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER}, {nullptr, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER}},
+      {{nullptr, nullptr, 40, 30, 200, 100, SWP_NOMOVE | SWP_NOZORDER},
+       {nullptr, nullptr, 40, 30, 1024, 768, SWP_NOMOVE | SWP_NOZORDER}},
+      {{nullptr, HWND_TOPMOST, -32000, -32000, 160, 28, SWP_SHOWWINDOW},
+       {nullptr, HWND_TOPMOST, 0, 0, 1024, 768, SWP_SHOWWINDOW}},  // a minimise's place
+  };
+  for (const auto& c : cases) {
+    WINDOWPOS pos = c.asked;
+    w32::HoldPosition(pos, place);
+    const auto& h = c.held;
+    EXPECT_TRUE(pos.hwndInsertAfter == h.hwndInsertAfter && pos.x == h.x && pos.y == h.y && pos.cx == h.cx &&
+                pos.cy == h.cy && pos.flags == h.flags)
+        << &c - cases << ": " << pos.hwndInsertAfter << " " << pos.x << "," << pos.y << " " << pos.cx << "x" << pos.cy
+        << " " << std::hex << pos.flags;
+  }
+}
+
+// A child's second desktop: the guard's next locked tick takes the input back.
+TEST(LockHold, TheInputComesBackFromASecondDesktop) {
+  const struct { const wchar_t *own, *input; bool another; } names[] = {
+      {L"Default", L"Default", false}, {L"Default", L"default", false}, {L"Default", L"qorvel-second", true},
+      {L"Default", L"", false},  // the secure desktop opens for nobody
+      {L"", L"qorvel-second", false},
+  };
+  for (const auto& n : names) EXPECT_EQ(w32::IsAnotherDesktop(n.own, n.input), n.another) << &n - names;
+  EXPECT_FALSE(w32::InputDesktopIsAnother());
+  HDESK second = CreateDesktopW(L"qorvel-second", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  ASSERT_NE(second, nullptr);
+  SwitchDesktop(second);
+  // Wine 8 has no input desktop of its own: SwitchDesktop succeeds and
+  // changes nothing. Where it does, the switch back is tested.
+  if (!w32::InputDesktopIsAnother()) {
+    CloseDesktop(second);
+    GTEST_SKIP() << "SwitchDesktop changes no input desktop here";
+  }
+  EXPECT_TRUE(w32::SwitchToOwnDesktop());
+  EXPECT_FALSE(w32::InputDesktopIsAnother());
+  CloseDesktop(second);
 }
 
 // A prompt left open must neither fall behind the lock nor keep the guard

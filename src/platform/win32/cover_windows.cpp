@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/lock_hold.h"
 #include "platform/win32/window_object.h"
 
 namespace qorvel::platform::win32 {
@@ -76,6 +77,7 @@ platform::WindowId CoverWindows::create_cover(const guard::ScreenRect& r) {
   if (cover == nullptr) return 0;
   SetWindowPos(cover, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  HoldCover(cover, true);
   covers_.push_back(cover);
   return ToId(cover);
 }
@@ -88,6 +90,7 @@ void CoverWindows::destroy_cover(platform::WindowId id) {
 }
 
 void CoverWindows::set_cover_topmost(platform::WindowId id, bool topmost) {
+  HoldCover(ToHwnd(id), topmost);
   SetWindowPos(ToHwnd(id), topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
@@ -112,6 +115,7 @@ void CoverWindows::Paint(HWND hwnd) {
 
 LRESULT CALLBACK CoverWindows::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = WindowObject<CoverWindows>(hwnd, msg, lp);
+  if (LRESULT held = 0; HoldLockWindow(hwnd, msg, wp, lp, &held)) return held;
   switch (msg) {
     case WM_PAINT:
       if (self != nullptr) {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/win32/lock_hold.h"
 #include "platform/win32/text.h"
 #include "platform/win32/window_object.h"
 
@@ -188,11 +189,12 @@ std::string Form1Window::hours_text() const {
 
 void Form1Window::unload() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  PostQuitMessage(0);
+  PostOwnQuit(0);
 }
 
 void Form1Window::set_window_pos(int insert_after, unsigned flags) {
   if (hwnd_ == nullptr) return;
+  HoldMainWindow(hwnd_, insert_after == platform::kHwndTopmost);
   SetWindowPos(hwnd_, reinterpret_cast<HWND>(static_cast<INT_PTR>(insert_after)), 0, 0, 0, 0, flags);
 }
 
@@ -277,6 +279,7 @@ LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  if (LRESULT held = 0; HoldLockWindow(hwnd_, msg, wp, lp, &held)) return held;
   switch (msg) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();
