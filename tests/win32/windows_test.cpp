@@ -110,6 +110,27 @@ TEST(NoticeWindow, TheMainWindowShowsNoticesAndTheLocksLastLine) {
   EXPECT_EQ(std::wstring_view(text), L"明天7点后可用");
 }
 
+// The monitors are read once, then again only after the system announces a
+// display change: a monitor plugged in is covered at the tick after.
+TEST(CoverWindows, KeepTheMonitorListUntilADisplayChange) {
+  const Focused main;
+  std::vector<guard::ScreenRect> attached{{0, 0, 1024, 768}};
+  int reads = 0;
+  w32::CoverWindows covers(main.hwnd, [&] { ++reads; return std::optional(attached); });
+  const auto listed = [&] { return covers.monitors().value_or(std::vector<guard::ScreenRect>{}); };
+  EXPECT_EQ(listed(), attached);
+  EXPECT_EQ(covers.main_window_monitor(), attached.front());
+  attached.push_back({1024, 0, 2048, 768});
+  EXPECT_EQ(listed().size(), 1u);
+  EXPECT_EQ(reads, 1);
+  const HWND watch = FindWindowW(w32::CoverWindows::kWatchClassName, nullptr);
+  ASSERT_NE(watch, nullptr);
+  EXPECT_FALSE(IsWindowVisible(watch));
+  SendMessageW(watch, WM_DISPLAYCHANGE, 32, MAKELPARAM(2048, 768));
+  EXPECT_EQ(listed(), attached);
+  EXPECT_EQ(reads, 2);
+}
+
 TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
   const Focused owner;
   SetActiveWindow(owner.hwnd);
