@@ -124,9 +124,10 @@ void Form1Widget::show_design() {
 // is neither measured nor drawn again.
 void Form1Widget::set_clock_text(std::string_view text) {
   const QString now = FromUtf8(text);
-  if (l1_->text() == now) return;
-  l1_->setText(now);
-  FitToText(l1_);
+  if (clock_text_ == now) return;
+  clock_text_ = now;
+  l1_->setPixmap(clock_face_.Draw(now, l1_->font(), kLabelText, MenuTextColour()));
+  l1_->adjustSize();
 }
 
 void Form1Widget::set_hours_text(std::string_view text) {

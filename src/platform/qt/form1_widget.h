@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "guard/form1.h"
+#include "platform/qt/clock_face.h"
 #include "platform/qt/notice_widget.h"
 #include "platform/services.h"
 
@@ -79,6 +80,8 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   QLabel* label2_ = nullptr;
   QLabel* label3_ = nullptr;
   NoticeWidget notice_;
+  ClockFace clock_face_;
+  QString clock_text_;
   QTimer timer1_;
   bool timer_enabled_ = true;
   bool shown_ = false;
