@@ -33,7 +33,8 @@ std::string_view NoticeText(Notice notice) {
 }
 
 std::string UnlockText(const AllowedHours& allowed, const platform::LocalTime& now) {
-  for (int ahead = 1; ahead <= 24; ++ahead) {
+  // Asked only while locked: the hour itself is never the answer.
+  for (int ahead = 1; ahead < 24; ++ahead) {
     const int hour = now.hour + ahead;
     if (!allowed[static_cast<std::size_t>(hour % 24)]) continue;
     return (hour >= 24 ? "明天" : "") + std::to_string(hour % 24) + "点后可用";

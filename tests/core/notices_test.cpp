@@ -42,7 +42,7 @@ TEST(Notices, TheLockSaysWhenTheNextAllowedHourBegins) {
       {"the next hour", Hours({13}), 12, "13点后可用"},
       {"at midnight, the morning is today", Hours({7}), 0, "7点后可用"},
       {"after the last one of the day", Hours({7, 18}), 19, "明天7点后可用"},
-      {"the same hour tomorrow is as far as it goes", Hours({11}), 12, "明天11点后可用"},
+      {"the hour before, tomorrow, is as far as it goes", Hours({11}), 12, "明天11点后可用"},
       {"midnight is tomorrow's", Hours({0}), 23, "明天0点后可用"},
       {"no hour allowed", AllowedHours{}, 12, "没有可用时段"},
   };
