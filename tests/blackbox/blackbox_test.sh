@@ -197,7 +197,7 @@ if runs notice; then
   clean
   settings_text 10 >"$settings"
   faketime=$(compgen -G '/usr/lib/*/faketime/libfaketime.so.1' | head -n 1)
-  LD_PRELOAD="$faketime" FAKETIME="@2026-12-07 10:54:58" start
+  LD_PRELOAD="$faketime" FAKETIME="@2026-12-07 10:54:59" start
   main="$(wait_window "$guard" Qorvel)" && wait_for "compact $main" || fail "not compact at 10:54"
   notice="$(wait_window "$guard" 还有5分钟锁屏)" || fail "no notice at 10:55"
   left=$(geometry "$notice" | sed 's/.*+\([0-9]*\),.*/\1/')
