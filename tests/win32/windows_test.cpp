@@ -120,15 +120,16 @@ TEST(CoverWindows, KeepTheMonitorListUntilADisplayChange) {
   const auto listed = [&] { return covers.monitors().value_or(std::vector<guard::ScreenRect>{}); };
   EXPECT_EQ(listed(), attached);
   EXPECT_EQ(covers.main_window_monitor(), attached.front());
-  attached.push_back({1024, 0, 2048, 768});
+  attached.push_back({100, 0, 1124, 768});  // overlaps the main window's right half
   EXPECT_EQ(listed().size(), 1u);
   EXPECT_EQ(reads, 1);
   const HWND watch = FindWindowW(w32::CoverWindows::kWatchClassName, nullptr);
   ASSERT_NE(watch, nullptr);
   EXPECT_FALSE(IsWindowVisible(watch));
-  SendMessageW(watch, WM_DISPLAYCHANGE, 32, MAKELPARAM(2048, 768));
+  SendMessageW(watch, WM_DISPLAYCHANGE, 32, MAKELPARAM(1124, 768));
   EXPECT_EQ(listed(), attached);
   EXPECT_EQ(reads, 2);
+  EXPECT_EQ(covers.main_window_monitor(), attached.front()) << "the monitor holding most of the main window";
 }
 
 TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
