@@ -33,6 +33,8 @@ qorvel_need_packages() {
   command -v xdotool >/dev/null || missing+=(xdotool)
   command -v xprop >/dev/null || missing+=(x11-utils)
   command -v dbus-daemon >/dev/null || missing+=(dbus)
+  # libfaketime moves the black-box test's clock to just before a lock.
+  compgen -G '/usr/lib/*/faketime/libfaketime.so.1' >/dev/null || missing+=(faketime)
   command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
   # Nothing at all when nothing is missing: one empty line would still count.
   [ "${#missing[@]}" -eq 0 ] || printf '%s\n' "${missing[@]}"

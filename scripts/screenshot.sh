@@ -9,18 +9,20 @@
 #       (needs root, xserver-xorg-video-dummy and xrandr).
 #   scripts/screenshot.sh linux-locked  docs/screenshots/linux-locked.png:
 #       the native Linux program (build/linux), locked, in a Chinese locale,
-#       with private settings (tests/blackbox/private-dirs.sh).
+#       with private settings (tests/blackbox/private-dirs.sh);
+#   scripts/screenshot.sh linux-notice  docs/screenshots/linux-notice.png:
+#       the same program at 10:55 (libfaketime) with only hour 10 allowed.
 # Needs Xvfb, openbox, x11-utils, xdotool, imagemagick and a CJK font
 # (fonts-wqy-microhei); openbox frames the windows, as a desktop would.
 # Options through the environment:
 #   QORVEL_BUILD_DIR (build/windows, or build/linux), QORVEL_SHOT_DISPLAY (:97).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-what="${1:?usage: scripts/screenshot.sh locked|settings|two-monitors|linux-locked}"
-if [ "$what" = linux-locked ]; then
+what="${1:?usage: scripts/screenshot.sh locked|settings|two-monitors|linux-locked|linux-notice}"
+if [ "$what" = linux-locked ] || [ "$what" = linux-notice ]; then
   build="${QORVEL_BUILD_DIR:-build/linux}"
   display="${QORVEL_SHOT_DISPLAY:-:97}"
-  out="$PWD/docs/screenshots/linux-locked.png"
+  out="$PWD/docs/screenshots/$what.png"
   cmake --preset linux -B "$build" >/dev/null
   cmake --build "$build" --target qorvel >/dev/null
   exe="$(cd "$build" && pwd)/src/app/linux/qorvel"
@@ -36,24 +38,33 @@ if [ "$what" = linux-locked ]; then
   wm=$!
   mkdir -p "$state/settings" "$state/autostart" "$state/runtime"
   chmod 0700 "$state/runtime"
-  # No hour allowed: locked; registered: no prompt over the lock.
-  printf '[HOUR]\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n' >"$state/settings/mdb.ini"
-  LC_ALL=zh_CN.UTF-8 XDG_RUNTIME_DIR="$state/runtime" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$state/no-bus" \
+  # Locked: only the hour twelve hours away is allowed; for the notice, the
+  # clock starts at 10:55 with only hour 10 allowed. Registered: no prompt.
+  allowed=$(( ($(date +%-H) + 12) % 24 )) preload="" fake="" title='^Qorvel$'
+  if [ "$what" = linux-notice ]; then
+    allowed=10 preload="$(compgen -G '/usr/lib/*/faketime/libfaketime.so.1' | head -n 1)"
+    fake="@2026-12-07 10:55:00" title='^还有5分钟锁屏$'
+  fi
+  printf '[HOUR]\r\nhou%d=%d\r\n[mm]\r\nnober=907\r\n[bb]\r\ntwo=1\r\n' "$allowed" "$allowed" \
+    >"$state/settings/mdb.ini"
+  LD_PRELOAD="$preload" FAKETIME="$fake" LC_ALL=zh_CN.UTF-8 XDG_RUNTIME_DIR="$state/runtime" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$state/no-bus" \
     QORVEL_SETTINGS_DIR="$state/settings" QORVEL_AUTOSTART_DIR="$state/autostart" \
     tests/blackbox/private-dirs.sh "$exe" >/dev/null 2>&1 &
   guard=$!
   locked=""
   for _ in $(seq 300); do
-    for w in $(xdotool search --pid "$guard" --name '^Qorvel$' 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --pid "$guard" --name "$title" 2>/dev/null); do
       xprop -id "$w" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_ABOVE && locked=1
     done
     [ -n "$locked" ] && break
     sleep 0.1
   done
-  [ -n "$locked" ] || { echo "the Linux program did not lock" >&2; exit 1; }
+  [ -n "$locked" ] || { echo "the Linux program showed no $title" >&2; exit 1; }
   sleep 2  # let it paint; the locked clock ticks meanwhile
   mkdir -p "$(dirname "$out")"
-  import -window root -display "$display" png:- | convert png:- -strip -colors 64 "PNG8:$out"
+  crop=()  # the notice: only the screen's corner, where it and the compact window are
+  [ "$what" = linux-notice ] && crop=(-crop 320x80+0+0 +repage)
+  import -window root -display "$display" png:- | convert png:- "${crop[@]}" -strip -colors 64 "PNG8:$out"
   echo "Wrote $out ($(stat -c %s "$out") bytes)"
   exit 0
 fi

@@ -19,16 +19,28 @@ void Form1::CheckHour() {
   // One reading of the clock per tick: every line is compared with the same
   // hour, and the locked clock shows the time that was checked.
   const auto now = services_.clock.now();
-  for (const auto& line : lines) {
-    if (store::Val(store::ValueField(line)) == static_cast<double>(now.hour)) {
-      ApplyCompactLayout();
-      if (covers_ != nullptr) covers_->Release();
-      return;
-    }
+  const auto allowed = AllowedHoursOf(lines);
+  if (allowed[static_cast<std::size_t>(now.hour)]) {
+    ApplyCompactLayout();
+    if (covers_ != nullptr) covers_->Release();
+    Warn(NoticeDue(allowed, now), now);
+    return;
   }
   ApplyLockedLayout(now);
+  view_.set_unlock_text(UnlockText(allowed, now));
   // After the main window: its maximised monitor is the one left uncovered.
   if (covers_ != nullptr) covers_->Lock();
+}
+
+// Decided afresh at every tick; only the memory of what was shown lives
+// here, so a clock set back does not show the same notice twice.
+void Form1::Warn(Notice notice, const platform::LocalTime& now) {
+  if (notice == Notice::none) return;
+  const long long lock_eve = ((now.year * 100LL + now.month) * 100 + now.day) * 100 + now.hour;
+  auto& shown = warned_[notice == Notice::one_minute ? 1 : 0];
+  if (shown == lock_eve) return;
+  shown = lock_eve;
+  view_.show_notice(NoticeText(notice));
 }
 
 // Every tick applies its whole layout, so a moved, minimised or resized

@@ -1,10 +1,12 @@
 #pragma once
 // The main window: the hour check that picks its layout, its start-up, and
 // its password-free commands.
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "guard/covers.h"
+#include "guard/notices.h"
 #include "platform/services.h"
 
 namespace qorvel::guard {
@@ -22,6 +24,11 @@ class Form1View {
   virtual void set_clock_text(std::string_view text) = 0;  // L1
   virtual void set_hours_text(std::string_view text) = 0;  // Label2, sizes to its text
   [[nodiscard]] virtual std::string hours_text() const = 0;
+  // The locked screen's line under the banner.
+  virtual void set_unlock_text(std::string_view text) = 0;
+  // A notice beside the compact window for a few seconds, with the system's
+  // notification sound; it takes neither the focus nor clicks.
+  virtual void show_notice(std::string_view text) = 0;
   // Destroys the window and ends the program; the only way it closes.
   virtual void unload() = 0;
 };
@@ -73,12 +80,16 @@ class Form1 {
  private:
   void ApplyCompactLayout();
   void ApplyLockedLayout(const platform::LocalTime& now);
+  void Warn(Notice notice, const platform::LocalTime& now);
 
   platform::Services& services_;
   Form1View& view_;
   SettingsDoor* door_ = nullptr;
   Covers* covers_ = nullptr;
   std::string parent_password_;
+  // Per notice (five minutes, one minute), the hour before the lock it was
+  // last shown for, as yyyymmddhh.
+  std::array<long long, 2> warned_{-1, -1};
 };
 
 }  // namespace qorvel::guard

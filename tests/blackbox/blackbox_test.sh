@@ -179,6 +179,11 @@ if runs layout; then
     key "$main" alt+F4
     xdotool windowminimize --sync "$main"
     wait_for "$is $main" || fail "$layout: still minimised"
+    if [ $layout = locked ]; then
+      # "Above" taken away behind the window manager's back: asked for again.
+      xprop -id "$main" -f _NET_WM_STATE 32a -set _NET_WM_STATE _NET_WM_STATE_MAXIMIZED_VERT,_NET_WM_STATE_MAXIMIZED_HORZ
+      wait_for "$is $main" || fail "not above again: $(state "$main")"
+    fi
     if [ $layout = compact ]; then
       xdotool windowmove --sync "$main" 300 200
       wait_for "$is $main" || fail "left where it was moved: $(geometry "$main")"
@@ -186,6 +191,25 @@ if runs layout; then
     ended "$guard" && fail "$layout: the program ended"
     stop "$guard"
   done
+fi
+
+# The notice five minutes before a locked hour: libfaketime starts the
+# program's clock just before 10:55, with only hour 10 allowed. The notice
+# comes up beside the compact window, on top, asks for no input and leaves.
+if runs notice; then
+  clean
+  settings_text 10 >"$settings"
+  faketime=$(compgen -G '/usr/lib/*/faketime/libfaketime.so.1' | head -n 1)
+  LD_PRELOAD="$faketime" FAKETIME="@2026-12-07 10:54:59" start
+  main="$(wait_window "$guard" Qorvel)" && wait_for "compact $main" || fail "not compact at 10:54"
+  notice="$(wait_window "$guard" 还有5分钟锁屏)" || fail "no notice at 10:55"
+  left=$(geometry "$notice" | sed 's/.*+\([0-9]*\),.*/\1/')
+  [ "$left" -ge 41 ] || fail "over the compact window: $(geometry "$notice")"
+  state "$notice" | grep -q ABOVE || fail "not above: $(state "$notice")"
+  xprop -id "$notice" WM_HINTS | grep -q 'input focus: False' || fail "asks for the focus: $(xprop -id "$notice" WM_HINTS)"
+  [ "$(xdotool getwindowfocus 2>/dev/null)" != "$notice" ] || fail "took the focus"
+  wait_for "[ -z \"\$(window $guard 还有5分钟锁屏)\" ]" 30 || fail "the notice stayed"
+  stop "$guard"
 fi
 
 # 锁屏 and 关机 reach logind on the system bus: a stand-in on a private bus

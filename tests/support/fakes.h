@@ -127,6 +127,8 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   void set_clock_text(std::string_view text) override { log.push_back("L1 " + std::string(text)); }
   void set_hours_text(std::string_view text) override { hours = text; log.push_back("Label2 " + hours); }
   std::string hours_text() const override { return hours; }
+  void set_unlock_text(std::string_view text) override { unlock = text; }
+  void show_notice(std::string_view text) override { notices.emplace_back(text); }
   void unload() override { log.push_back("unload Form1"); }
   void set_window_pos(int after, unsigned flags) override { log.push_back("pos " + Str(after) + " " + Str(flags)); }
   void set_window_state(platform::WindowState s) override {
@@ -139,7 +141,8 @@ struct FakeForm1View final : guard::Form1View, platform::Window, platform::Timer
   void set_enabled(bool is_on) override { on = is_on; log.push_back(on ? "timer on" : "timer off"); }
   bool enabled() const override { return on; }
   Log& log;
-  std::string hours;
+  std::string hours, unlock;
+  std::vector<std::string> notices;
   bool on = true;
 };
 

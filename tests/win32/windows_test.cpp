@@ -6,6 +6,9 @@
 
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
+#include "platform/win32/form1_window.h"
+#include "platform/win32/notice_window.h"
+#include "support/fakes.h"
 #include "platform/win32/input_box.h"
 #include "platform/win32/lock_hold.h"
 #include "platform/win32/system_win32.h"
@@ -158,6 +161,67 @@ TEST(LockHold, TheInputComesBackFromASecondDesktop) {
 HWND g_box = nullptr;
 ULONGLONG g_seen = 0;
 bool g_topmost = false, g_rescued = false;
+
+TEST(NoticeWindow, ShowsTopmostBesideWithoutTheFocusAndLeavesAtItsTime) {
+  const Focused main;
+  w32::NoticeWindow notice;
+  notice.Show(main.hwnd, L"还有5分钟锁屏");
+  const HWND first = notice.hwnd();
+  Pump();
+  ASSERT_TRUE(IsWindow(first) && IsWindowVisible(first));
+  constexpr LONG_PTR kLeavesInputAlone = WS_EX_NOACTIVATE | WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_LAYERED;
+  EXPECT_EQ(GetWindowLongPtrW(first, GWL_EXSTYLE) & kLeavesInputAlone, kLeavesInputAlone);
+  EXPECT_EQ(GetForegroundWindow(), main.hwnd);
+  EXPECT_EQ(SendMessageW(first, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(first), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+            MA_NOACTIVATE);
+  RECT r{};
+  GetWindowRect(first, &r);
+  EXPECT_TRUE(r.left >= 200 && r.left < 240 && r.top == 0) << "beside the main window's right edge, at its top";
+
+  notice.Show(main.hwnd, L"还有1分钟锁屏");
+  const HWND second = notice.hwnd();
+  EXPECT_FALSE(IsWindow(first)) << "one notice at a time";
+  // Its end is the system's timer; the test delivers that tick itself.
+  EXPECT_TRUE(KillTimer(second, w32::NoticeWindow::kEndTimer)) << "no end timer set";
+  SendMessageW(second, WM_TIMER, w32::NoticeWindow::kEndTimer, 0);
+  EXPECT_FALSE(IsWindow(second));
+  EXPECT_EQ(notice.hwnd(), nullptr);
+  EXPECT_EQ(GetForegroundWindow(), main.hwnd);
+}
+
+TEST(NoticeWindow, TheMainWindowShowsNoticesAndTheLocksLastLine) {
+  test::FakeServices fx;
+  w32::Form1Window form(fx.services);
+  guard::Form1View& view = form;
+  view.show_notice("还有5分钟锁屏");
+  EXPECT_NE(FindWindowW(w32::NoticeWindow::kClassName, L"还有5分钟锁屏"), nullptr);
+  view.set_unlock_text("明天7点后可用");
+  wchar_t text[32]{};
+  GetWindowTextW(GetDlgItem(form.hwnd(), w32::Form1Window::kLabel3), text, 32);
+  EXPECT_EQ(std::wstring_view(text), L"明天7点后可用");
+}
+
+// The monitors are read once, then again only after the system announces a
+// display change: a monitor plugged in is covered at the tick after.
+TEST(CoverWindows, KeepTheMonitorListUntilADisplayChange) {
+  const Focused main;
+  std::vector<guard::ScreenRect> attached{{0, 0, 1024, 768}};
+  int reads = 0;
+  w32::CoverWindows covers(main.hwnd, [&] { ++reads; return std::optional(attached); });
+  const auto listed = [&] { return covers.monitors().value_or(std::vector<guard::ScreenRect>{}); };
+  EXPECT_EQ(listed(), attached);
+  EXPECT_EQ(covers.main_window_monitor(), attached.front());
+  attached.push_back({100, 0, 1124, 768});  // overlaps the main window's right half
+  EXPECT_EQ(listed().size(), 1u);
+  EXPECT_EQ(reads, 1);
+  const HWND watch = FindWindowW(w32::CoverWindows::kWatchClassName, nullptr);
+  ASSERT_NE(watch, nullptr);
+  EXPECT_FALSE(IsWindowVisible(watch));
+  SendMessageW(watch, WM_DISPLAYCHANGE, 32, MAKELPARAM(1124, 768));
+  EXPECT_EQ(listed(), attached);
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(covers.main_window_monitor(), attached.front()) << "the monitor holding most of the main window";
+}
 
 TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
   const Focused owner;

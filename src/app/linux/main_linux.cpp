@@ -52,10 +52,6 @@ int main(int argc, char** argv) {
                  display != nullptr ? display : "not set");
     return 1;
   }
-  // The locked clock's 72-point digits are larger than the glyphs Qt keeps
-  // rendered (64 pixels): without this, every second's repaint fills their
-  // outlines anew, which was most of the locked program's CPU time.
-  if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE")) qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
   QApplication app(argc, argv);
 
   // Where the guardian is installed the file is its alone; the developer's

@@ -36,10 +36,11 @@ struct LabelDef {
   int hundredths_of_point;
 };
 
-constexpr std::array<LabelDef, 3> kLabels{{
+constexpr std::array<LabelDef, 4> kLabels{{
     {Form1Widget::kLabel2, "", 3720, 0, 1050},
     {Form1Widget::kL1, "Label1", 0, 360, 7200},
     {Form1Widget::kLabel1, "当前锁屏中>>>", 0, 2040, 2625},
+    {Form1Widget::kLabel3, "", 0, 2760, 2625},
 }};
 
 QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -74,6 +75,7 @@ Form1Widget::Form1Widget(platform::Services& services)
     if (std::string_view(l.name) == kL1) l1_ = label;
     if (std::string_view(l.name) == kLabel1) label1_ = label;
     if (std::string_view(l.name) == kLabel2) label2_ = label;
+    if (std::string_view(l.name) == kLabel3) label3_ = label;
   }
   // After the labels: created later, the buttons lie above them.
   for (std::size_t i = 0; i < kButtons.size(); ++i) {
@@ -123,9 +125,10 @@ void Form1Widget::show_design() {
 // is neither measured nor drawn again.
 void Form1Widget::set_clock_text(std::string_view text) {
   const QString now = FromUtf8(text);
-  if (l1_->text() == now) return;
-  l1_->setText(now);
-  FitToText(l1_);
+  if (clock_text_ == now) return;
+  clock_text_ = now;
+  l1_->setPixmap(clock_face_.Draw(now, l1_->font(), kLabelText, MenuTextColour()));
+  l1_->adjustSize();
 }
 
 void Form1Widget::set_hours_text(std::string_view text) {
@@ -134,6 +137,19 @@ void Form1Widget::set_hours_text(std::string_view text) {
 }
 
 std::string Form1Widget::hours_text() const { return label2_->text().toStdString(); }
+
+void Form1Widget::set_unlock_text(std::string_view text) {
+  const QString line = FromUtf8(text);
+  if (label3_->text() == line) return;
+  label3_->setText(line);
+  FitToText(label3_);
+}
+
+// Beside the compact window's right edge, at its top.
+void Form1Widget::show_notice(std::string_view text) {
+  const QRect frame = frameGeometry();
+  notice_.Show(FromUtf8(text), QPoint(frame.right() + 1 + X(60), frame.top()));
+}
 
 // Closing is refused everywhere else, so the close that ends the program is
 // let through here. exit() and not quit(): quit() asks every window to close

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "guard/form1.h"
+#include "platform/qt/clock_face.h"
+#include "platform/qt/notice_widget.h"
 #include "platform/services.h"
 
 namespace qorvel::platform::qt {
@@ -28,6 +30,7 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   static constexpr const char* kL1 = "L1";              // the clock
   static constexpr const char* kLabel1 = "Label1";      // the lock banner
   static constexpr const char* kLabel2 = "Label2";      // the allowed hours
+  static constexpr const char* kLabel3 = "Label3";      // when the lock ends
 
   // Created hidden at its design size, with its Form1 presenter.
   explicit Form1Widget(platform::Services& services);
@@ -44,6 +47,8 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   void set_clock_text(std::string_view text) override;
   void set_hours_text(std::string_view text) override;
   [[nodiscard]] std::string hours_text() const override;
+  void set_unlock_text(std::string_view text) override;
+  void show_notice(std::string_view text) override;
   void unload() override;
 
   // platform::Window
@@ -73,6 +78,10 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   QLabel* l1_ = nullptr;
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
+  QLabel* label3_ = nullptr;
+  NoticeWidget notice_;
+  ClockFace clock_face_;
+  QString clock_text_;
   QTimer timer1_;
   bool timer_enabled_ = true;
   bool shown_ = false;

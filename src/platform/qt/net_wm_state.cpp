@@ -1,5 +1,6 @@
 #include "platform/qt/net_wm_state.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QWindow>
 #include <xcb/xcb.h>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace qorvel::platform::qt {
 namespace {
@@ -57,14 +59,41 @@ xcb_window_t Root(xcb_connection_t* c, xcb_window_t window) {
   return reply ? reply->root : xcb_window_t{XCB_WINDOW_NONE};
 }
 
+// The states read since the last change of each window's _NET_WM_STATE, so
+// that a tick needs no round trip to the X server: the wait for the reply
+// woke both of Qt's threads twice a second, most of the locked program's CPU.
+// Qt asks for property changes of its top-level windows.
+class KnownStates final : public QAbstractNativeEventFilter {
+ public:
+  explicit KnownStates(xcb_atom_t property) : property_(property) { qGuiApp->installNativeEventFilter(this); }
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) override {
+    if (type != "xcb_generic_event_t") return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
+    const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+    if (notify->atom == property_) states.erase(notify->window);
+    return false;
+  }
+  std::map<xcb_window_t, std::vector<xcb_atom_t>> states;
+
+ private:
+  xcb_atom_t property_;
+};
+
 }  // namespace
 
 std::optional<bool> HasNetWmState(WId window, std::string_view state) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return std::nullopt;
-  const auto atoms = States(c, static_cast<xcb_window_t>(window));
-  if (!atoms) return std::nullopt;
-  return std::find(atoms->begin(), atoms->end(), Atom(c, state)) != atoms->end();
+  static KnownStates known(Atom(c, "_NET_WM_STATE"));
+  const auto id = static_cast<xcb_window_t>(window);
+  auto it = known.states.find(id);
+  if (it == known.states.end()) {
+    auto atoms = States(c, id);
+    if (!atoms) return std::nullopt;
+    it = known.states.emplace(id, std::move(*atoms)).first;
+  }
+  return std::find(it->second.begin(), it->second.end(), Atom(c, state)) != it->second.end();
 }
 
 bool RequestNetWmState(WId window, std::string_view state, bool on) {

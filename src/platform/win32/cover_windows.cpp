@@ -1,6 +1,7 @@
 #include "platform/win32/cover_windows.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/win32/lock_hold.h"
 #include "platform/win32/window_object.h"
@@ -27,25 +28,48 @@ HFONT BannerFont() {
 
 }  // namespace
 
-CoverWindows::CoverWindows(HWND main_window) : main_(main_window), banner_font_(BannerFont()) {
-  WNDCLASSEXW wc{};
+CoverWindows::CoverWindows(HWND main_window, Enumerate enumerate)
+    : main_(main_window), enumerate_(std::move(enumerate)), banner_font_(BannerFont()) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  if (GetClassInfoExW(instance, kClassName, &wc)) return;
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &CoverWindows::WndProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_DESKTOP + 1));
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);
+  WNDCLASSEXW wc{};
+  if (!GetClassInfoExW(instance, kClassName, &wc)) {
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &CoverWindows::WndProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_DESKTOP + 1));
+    wc.lpszClassName = kClassName;
+    RegisterClassExW(&wc);
+  }
+  WNDCLASSEXW watch{};
+  if (!GetClassInfoExW(instance, kWatchClassName, &watch)) {
+    watch.cbSize = sizeof(watch);
+    watch.lpfnWndProc = &CoverWindows::WatchProc;
+    watch.hInstance = instance;
+    watch.lpszClassName = kWatchClassName;
+    RegisterClassExW(&watch);
+  }
+  // Top-level, never shown: a message-only window hears no broadcast.
+  watch_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWatchClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
+                           this);
 }
 
 CoverWindows::~CoverWindows() {
   for (HWND cover : covers_) DestroyWindow(cover);
+  if (watch_ != nullptr) DestroyWindow(watch_);
   if (banner_font_ != nullptr) DeleteObject(banner_font_);
 }
 
+// Every monitor query makes Wine check its display cache with the
+// wineserver, which was most of a locked tick's cost; the list is kept until
+// the system says it changed. Without the watch window, every tick reads it.
 std::optional<std::vector<guard::ScreenRect>> CoverWindows::monitors() {
+  if (monitors_ && watch_ != nullptr) return monitors_;
+  monitors_ = enumerate_();
+  return monitors_;
+}
+
+std::optional<std::vector<guard::ScreenRect>> CoverWindows::EnumerateMonitors() {
   std::vector<guard::ScreenRect> found;
   const auto add = [](HMONITOR monitor, HDC, LPRECT, LPARAM param) -> BOOL {
     MONITORINFO info{};
@@ -59,7 +83,23 @@ std::optional<std::vector<guard::ScreenRect>> CoverWindows::monitors() {
   return found;
 }
 
+// The kept monitor that holds most of the main window, as MonitorFromWindow
+// decides, without asking the system; only a window on none of them asks.
 std::optional<guard::ScreenRect> CoverWindows::main_window_monitor() {
+  RECT window{};
+  if (monitors_ && GetWindowRect(main_, &window)) {
+    const guard::ScreenRect* best = nullptr;
+    long long best_area = 0;
+    for (const auto& m : *monitors_) {
+      const long long w = std::min<long long>(m.right, window.right) - std::max<long long>(m.left, window.left);
+      const long long h = std::min<long long>(m.bottom, window.bottom) - std::max<long long>(m.top, window.top);
+      if (w > 0 && h > 0 && w * h > best_area) {
+        best = &m;
+        best_area = w * h;
+      }
+    }
+    if (best != nullptr) return *best;
+  }
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   if (!GetMonitorInfoW(MonitorFromWindow(main_, MONITOR_DEFAULTTONEAREST), &info)) return std::nullopt;
@@ -111,6 +151,13 @@ void CoverWindows::Paint(HWND hwnd) {
   TextOutW(dc, (client.right - extent.cx) / 2, (client.bottom - extent.cy) / 2, kBanner, length);
   SelectObject(dc, old);
   EndPaint(hwnd, &ps);
+}
+
+LRESULT CALLBACK CoverWindows::WatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = WindowObject<CoverWindows>(hwnd, msg, lp);
+  if (self != nullptr && msg == WM_DISPLAYCHANGE) self->monitors_.reset();
+  if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK CoverWindows::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -24,7 +24,7 @@ struct ControlDef {
 
 // Later rows sit above earlier ones, so Command3 covers the last pixel of
 // Command2 as the compact layout expects.
-constexpr std::array<ControlDef, 8> kControls{{
+constexpr std::array<ControlDef, 9> kControls{{
     {Form1Window::kCommand2, true, L"设置", 0, 0, 615, 255},
     {Form1Window::kCommand3, true, L"关机", 600, 0, 615, 255},
     {Form1Window::kCommand1, true, L"锁屏", 1200, 0, 615, 255},
@@ -33,6 +33,7 @@ constexpr std::array<ControlDef, 8> kControls{{
     {Form1Window::kLabel2, false, L"", 3720, 0, 0, 0},
     {Form1Window::kL1, false, L"Label1", 0, 360, 0, 0},
     {Form1Window::kLabel1, false, L"当前锁屏中>>>", 0, 2040, 0, 0},
+    {Form1Window::kLabel3, false, L"", 0, 2760, 0, 0},
 }};
 
 int ScreenDpi(int index) {
@@ -144,7 +145,7 @@ void Form1Window::LayOutControls() {
     HWND control = GetDlgItem(hwnd_, c.id);
     HFONT font = button_font_;
     if (c.id == kL1) font = clock_font_;
-    if (c.id == kLabel1) font = banner_font_;
+    if (c.id == kLabel1 || c.id == kLabel3) font = banner_font_;
     if (c.id == kLabel2) font = hours_font_;
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SetWindowPos(control, nullptr, TwipsToPixelsX(c.left), TwipsToPixelsY(c.top),
@@ -181,6 +182,11 @@ void Form1Window::SetLabelText(int id, std::string_view utf8) {
 
 void Form1Window::set_clock_text(std::string_view text) { SetLabelText(kL1, text); }
 void Form1Window::set_hours_text(std::string_view text) { SetLabelText(kLabel2, text); }
+void Form1Window::set_unlock_text(std::string_view text) { SetLabelText(kLabel3, text); }
+
+void Form1Window::show_notice(std::string_view text) {
+  if (hwnd_ != nullptr) notice_.Show(hwnd_, Widen(text));
+}
 
 std::string Form1Window::hours_text() const {
   if (hwnd_ == nullptr) return {};

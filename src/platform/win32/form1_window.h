@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "guard/form1.h"
+#include "platform/win32/notice_window.h"
 #include "platform/services.h"
 
 namespace qorvel::platform::win32 {
@@ -23,6 +24,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
     kL1 = 201,        // the clock
     kLabel1 = 202,    // the lock banner
     kLabel2 = 203,    // the allowed hours
+    kLabel3 = 204,    // when the lock ends
   };
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 500;  // ms
@@ -44,6 +46,8 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   void set_clock_text(std::string_view text) override;
   void set_hours_text(std::string_view text) override;
   [[nodiscard]] std::string hours_text() const override;
+  void set_unlock_text(std::string_view text) override;
+  void show_notice(std::string_view text) override;
   void unload() override;
 
   // platform::Window
@@ -79,6 +83,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   HFONT clock_font_ = nullptr;   // L1, 72 pt
   HFONT banner_font_ = nullptr;  // Label1, 26.25 pt
   HFONT hours_font_ = nullptr;   // Label2, 10.5 pt
+  NoticeWindow notice_;
   bool timer_enabled_ = true;
   bool timer_armed_ = false;
   bool shown_ = false;
