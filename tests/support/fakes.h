@@ -98,8 +98,8 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   // Without `guardian_password` no guardian owns the file: the guard reads it itself.
   bool owns_settings() const override { return guardian_password.has_value(); }
   void set_proof(std::string password) override { Note("proof " + password); }
-  bool check_password(std::string_view typed) override {
-    return Note("guardian check " + std::string(typed)) && typed == guardian_password;
+  bool check_password(std::string_view password) override {
+    return Note("guardian check " + std::string(password)) && password == guardian_password;
   }
   bool write_first_run() override { return Note("guardian first run"); }
   bool announce_quit(std::string_view password) override { return Note("guardian quit " + std::string(password)); }
