@@ -27,6 +27,12 @@ class Handle {
 
 // Waits for one overlapped operation until `end`; cancels it when late.
 bool Finish(HANDLE pipe, OVERLAPPED& io, BOOL started, ULONGLONG end, DWORD& bytes) {
+  if (!started && GetLastError() == ERROR_MORE_DATA) {
+    // Done at once with part of the message: what it read still counts.
+    GetOverlappedResult(pipe, &io, &bytes, FALSE);
+    SetLastError(ERROR_MORE_DATA);
+    return false;
+  }
   if (!started && GetLastError() != ERROR_IO_PENDING) return false;
   const ULONGLONG now = GetTickCount64();
   if (WaitForSingleObject(io.hEvent, now >= end ? 0 : static_cast<DWORD>(end - now)) != WAIT_OBJECT_0) {
