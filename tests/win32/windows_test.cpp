@@ -10,11 +10,14 @@
 
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
+#include "platform/win32/form2_window.h"
 #include "platform/win32/guardian_link_win32.h"
 #include "platform/win32/guardian_service_win32.h"
 #include "platform/win32/input_box.h"
 #include "platform/win32/system_win32.h"
 #include "platform/win32/text.h"
+#include "store/module1.h"
+#include "support/fakes.h"
 
 namespace qorvel {
 namespace {
@@ -117,6 +120,34 @@ TEST(Win32Services, ModulePathFileExistenceAndTheClocksText) {
   const std::string date = clock.general_date({2026, 12, 6, 0, 0, 0});
   EXPECT_TRUE(date.find("2026") != std::string::npos && date.find(' ') == std::string::npos) << date;
   EXPECT_EQ(clock.general_date({2026, 12, 6, 0, 0, 1}).substr(0, date.size() + 1), date + " ");
+}
+
+// The settings window says when a save did not land, in red under the
+// buttons, and says nothing once one does.
+TEST(Form2Window, AFailedSaveIsSaidAndASavedOneClearsIt) {
+  test::FakeServices fx;
+  fx.profile.set_text(store::kSettingsFile, test::SettingsText({7, 8}, "907", '1'));
+  test::FakeForm1View main(fx.log);
+  guard::Form1 form1(fx.services, main);
+  w32::Form2Window window(nullptr);
+  settings::Form2 form(fx.services, window, form1);
+  window.set_presenter(&form);
+  form.Form_Load();
+  const HWND status = GetDlgItem(window.hwnd(), w32::kForm2Status);
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(w32::WindowText(status), L"");
+  for (const bool fails : {true, false}) {
+    fx.profile.fail_writes = fails;
+    SendDlgItemMessageW(window.hwnd(), w32::kForm2Combo1, CB_SETCURSEL, 2, 0);  // 3
+    SendDlgItemMessageW(window.hwnd(), w32::kForm2Command1, BM_CLICK, 0, 0);
+    EXPECT_EQ(w32::WindowText(status), fails ? L"保存失败" : L"") << fails;
+    EXPECT_TRUE(IsWindowVisible(status) || !IsWindowVisible(window.hwnd()));
+  }
+  RECT label{}, button{};
+  GetWindowRect(status, &label);
+  GetWindowRect(GetDlgItem(window.hwnd(), w32::kForm2Command2), &button);
+  EXPECT_TRUE(label.top >= button.bottom && label.left == button.left && label.right - label.left >= 60)
+      << "under the delete button, wide enough for its text";
 }
 
 // Wine keeps no file's rights, so what is checked is the descriptor the
