@@ -169,8 +169,7 @@ int main() {
   }
   if (what == L"end") return End(argc - 2, argv + 2);
   if (what == L"ask" && argc == 3) {
-    const auto reply =
-        w32::Win32GuardianChannel(L"C:\\Program Files\\Qorvel\\qorvel-guardian.exe").exchange(Narrow(argv[2]) + "\n");
+    const auto reply = w32::Win32GuardianChannel().exchange(Narrow(argv[2]) + "\n");
     if (!reply) return std::printf("no pipe\n"), 1;
     return std::printf("%s", reply->c_str()), 0;
   }

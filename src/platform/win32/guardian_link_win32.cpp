@@ -44,30 +44,26 @@ bool Finish(HANDLE pipe, OVERLAPPED& io, BOOL started, ULONGLONG end, DWORD& byt
   return GetOverlappedResult(pipe, &io, &bytes, FALSE) != FALSE;
 }
 
-// Where a service is installed, only it may hear the parent's password: a
+// Where the service is installed, only it may hear the parent's password: a
 // pipe of that name made by another program while the service restarts is
-// not answered. Its process runs the installed executable, in session 0,
-// where no user's program runs.
-bool ServedBy(HANDLE pipe, const std::wstring& guardian_exe) {
+// not spoken to. The service manager names the service's process.
+bool ServedByService(HANDLE pipe) {
   ULONG pid = 0;
-  DWORD session = 0;
-  if (!GetNamedPipeServerProcessId(pipe, &pid) || !ProcessIdToSessionId(pid, &session) || session != 0) return false;
-  const Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  wchar_t path[MAX_PATH] = L"";
-  DWORD size = MAX_PATH;
-  return process.get() != nullptr && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-         lstrcmpiW(path, guardian_exe.c_str()) == 0;
+  if (!GetNamedPipeServerProcessId(pipe, &pid)) return false;
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = manager ? OpenServiceW(manager, kGuardianServiceName, SERVICE_QUERY_STATUS) : nullptr;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  const bool served = service != nullptr &&
+                      QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                           sizeof status, &size) &&
+                      status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId == pid;
+  if (service != nullptr) CloseServiceHandle(service);
+  if (manager != nullptr) CloseServiceHandle(manager);
+  return served;
 }
 
 }  // namespace
-
-Win32GuardianChannel::Win32GuardianChannel(std::wstring guardian_exe) : guardian_exe_(std::move(guardian_exe)) {
-  if (guardian_exe_.empty()) {
-    wchar_t own[MAX_PATH] = L"";
-    const std::wstring path(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
-    guardian_exe_ = path.substr(0, path.find_last_of(L'\\') + 1) + L"qorvel-guardian.exe";
-  }
-}
 
 bool Win32GuardianChannel::installed() const {
   if (!installed_) {
@@ -97,7 +93,7 @@ std::optional<std::string> Win32GuardianChannel::exchange(std::string_view reque
   const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (pipe.get() == nullptr || event.get() == nullptr || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr) ||
-      (installed() && !ServedBy(pipe.get(), guardian_exe_)))
+      (installed() && !ServedByService(pipe.get())))
     return std::nullopt;
   OVERLAPPED io{};
   io.hEvent = event.get();

@@ -9,15 +9,12 @@ namespace qorvel::platform::win32 {
 
 class Win32GuardianChannel final : public GuardianChannel {
  public:
-  // `guardian_exe`: the service's executable, by default beside this program.
-  explicit Win32GuardianChannel(std::wstring guardian_exe = {});
   // The service "QorvelGuardian" is registered; asked once, as only an
   // administrator can change it.
   [[nodiscard]] bool installed() const override;
   std::optional<std::string> exchange(std::string_view request) override;
 
  private:
-  std::wstring guardian_exe_;
   mutable std::optional<bool> installed_;
 };
 
