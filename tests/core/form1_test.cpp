@@ -87,6 +87,11 @@ TEST(Startup, FirstStartCreatesTheFileIfItCanThenAsksUntilAnsweredOk) {
   g.fx.system.previous = true;
   g.SetFile(SettingsText());
   EXPECT_EQ(g.Load(platform::kIdOk), Log{}) << "a second instance neither asks nor writes";
+  // Where the guardian owns the file it alone decides whether one is due.
+  Guard owned;
+  owned.fx.system.guardian_password = "907";
+  EXPECT_EQ(owned.Load(), (Log{"privilege", "guardian first run", kPrompt}));
+  EXPECT_EQ(owned.File(), "<none>");
 }
 
 TEST(Startup, OkRegistersTheQuotedOrRootedPathOrSaysItFailedAndAsksAgain) {

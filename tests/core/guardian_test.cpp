@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <sstream>
 
+#include "guardian/client.h"
 #include "guardian/guardian.h"
+#include "platform/codepage.h"
+#include "platform/portable/ini_text.h"
 
 namespace qorvel::guardian {
 namespace {
@@ -16,8 +20,16 @@ using State = SettingsFile::State;
 struct FakePorts final : Ports {
   bool adopt_guard(const Session& s) override { return running.contains(s.id) && Note("adopt " + s.id); }
   bool start_guard(const Session& s) override { return Note("start " + s.id) && !start_fails && running.insert(s.id).second; }
-  void note(std::string_view) override {}
+  void note(std::string_view line) override { notes += std::string(line) + "\n"; }
   SettingsFile read_settings() override { return file; }
+  bool write_setting(std::string_view section, std::string_view key, std::optional<std::string_view> value) override {
+    Note("write [" + std::string(section) + "] " + std::string(key) + (value ? "=" + std::string(*value) : " erased"));
+    if (write_fails) return false;
+    if (auto bytes = platform::ini::write_string(file.bytes, section, key, value)) file = {State::present, *bytes};
+    return true;
+  }
+  bool protect_settings() override { ++protects; return file.state == State::present; }
+  bool move_aside() override { Note("aside"); file = {}; return true; }
   bool restore_settings(std::string_view bytes) override {
     Note("restore " + std::string(bytes));
     if (file.state != State::missing) return false;
@@ -26,20 +38,25 @@ struct FakePorts final : Ports {
   }
   std::optional<std::string> load_copy() override { return copy; }
   void save_copy(std::string_view bytes) override { Note("copy " + std::string(bytes)); copy = bytes; }
-  bool Note(std::string s) { std::replace(s.begin(), s.end(), '\n', '/'); log.push_back(std::move(s)); return true; }
+  bool Note(std::string s) {
+    std::erase(s, '\r');
+    std::replace(s.begin(), s.end(), '\n', '/'); log.push_back(std::move(s)); return true; }
   Log log;
   std::set<std::string> running;
-  bool start_fails = false;
+  bool start_fails = false, write_fails = false;
+  int protects = 0;
+  std::string notes;
   SettingsFile file;
   std::optional<std::string> copy;
 };
 
 // Runs a story, one step a line: "T word args" with T in ms. Words: active,
 // background, closing, wayland, gone (the session list), running (a guard the
-// logon started), kill, quit PASSWORD, tick, next, shutdown, file BYTES,
-// delete, unreadable, startfails. Logged bytes show line ends as "/".
-Log Tell(const std::string& story, std::optional<std::string> copy = std::nullopt) {
-  FakePorts ports;
+// logon started), kill, quit SESSION PASSWORD, send SESSION REQUEST (the rest
+// of the step, "-" for no session), tick, next, shutdown, file BYTES, delete,
+// unreadable, hostile, startfails, writefails. Logged bytes show line ends as
+// "/", so "/" in a file's BYTES ends a line; "\\" in a request is a NUL.
+Log Tell(const std::string& story, std::optional<std::string> copy = std::nullopt, FakePorts&& ports = {}) {
   ports.copy = std::move(copy);
   Guardian guardian(ports);
   std::map<std::string, Session> sessions;
@@ -61,8 +78,12 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     }
     if (word == "running" && in >> id) ports.running.insert(id);
     if (word == "kill" && in >> id) ports.running.erase(id), guardian.GuardEnded(id, now);
-    if (word == "quit" && in >> id >> password)
-      ports.Note("answer " + std::string(AnswerLine(guardian.QuitAsked(id, password, now))));
+    if (word == "quit" && in >> id >> password) ports.Note("answer " + guardian.Answer(id, "quit " + password + "\n", now));
+    if (word == "send" && in >> id && in.get()) {
+      std::string request;
+      std::getline(in, request);
+      ports.Note("answer " + guardian.Answer(id == "-" ? "" : id, request + "\n", now));
+    }
     if (word == "tick") guardian.Tick(now);
     if (word == "next") ports.Note("next " + std::to_string((guardian.NextTick() - Time{}) / Duration(1)));
     if (word == "shutdown") guardian.ShuttingDown();
@@ -70,7 +91,9 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     std::replace(ports.file.bytes.begin(), ports.file.bytes.end(), '/', '\n');  // "/" ends a line
     if (word == "delete") ports.file = {};
     if (word == "unreadable") ports.file = {State::unreadable, ""};
+    if (word == "hostile") ports.file = {State::hostile, ""};
     if (word == "startfails") ports.start_fails = true;
+    if (word == "writefails") ports.write_fails = true;
   }
   return ports.log;
 }
@@ -123,8 +146,101 @@ TEST(Guardian, OnlyTheParentsPasswordEndsTheGuardForTheSession) {
     expected.insert(expected.end(), r.calls.begin(), r.calls.end());
     EXPECT_EQ(Tell("0 file " + file + "; 0 tick;" + r.story), expected) << r.story;
   }
-  // No file ever seen: the gate's first-run password.
-  EXPECT_EQ(Tell("0 active 1; 1000 quit 1 907"), Log{"answer ok/"});
+  // No file and no copy: no password at all, not even the first run's.
+  EXPECT_EQ(Tell("0 active 1; 1000 quit 1 907; 3000 send 1 check 907"), (Log{"answer no/", "answer no/"}));
+}
+
+TEST(Guardian, OnlyTheExactPasswordOpensAndGuessesWaitASecondPerSession) {
+  const std::string file = platform::utf8_to_cp936("[mm]\nnober=Abc密码\n");
+  const struct { std::string story; Log answers; } rows[] = {
+      {"1000 send 1 check Abc密码", {"ok/"}},
+      {"1000 send 1 check Abc密码x", {"no/"}},
+      {"1000 send 1 check Abc密", {"no/"}},
+      {"1000 send 1 check abc密码", {"no/"}},
+      {"1000 send 1 check ", {"no/"}},
+      {"1000 send 1 check 907", {"no/"}},
+      // A right one is never made to wait behind right ones.
+      {"1000 send 1 check Abc密码; 1000 send 1 check Abc密码; 1000 send 1 read mm Abc密码",
+       {"ok/", "ok/", "ok nober=Abc密码%00%00/"}},
+      // After a miss the session waits a second, whatever the request, the right password too.
+      {"0 active 1; 1000 send 1 check x; 1500 send 1 write HOUR hou5 5 Abc密码; 1999 send 1 quit Abc密码; 2000 send 1 check Abc密码",
+       {"no/", "busy/", "busy/", "ok/"}},
+      // Another session, or a sender in none, does not wait for this one's miss.
+      {"1000 send 1 check x; 1001 send 2 check Abc密码; 1002 send - check y; 1003 send - check Abc密码",
+       {"no/", "ok/", "no/", "busy/"}},
+  };
+  for (const auto& r : rows) {
+    FakePorts ports;
+    ports.file = {State::present, file};
+    const Log log = Tell(r.story, {}, std::move(ports));
+    Log answers;
+    for (const auto& line : log)
+      if (line.starts_with("answer ")) answers.push_back(line.substr(7));
+    EXPECT_EQ(answers, r.answers) << r.story;
+  }
+}
+
+TEST(Guardian, WritesTheParentsChangesOnlyWithTheProofAndSaysWhenOneFails) {
+  const std::string file = "[HOUR]/hou8=8/[mm]/nober=pw/[bb]/two=0/";
+  const struct { std::string story; Log calls; } rows[] = {
+      // The start-up flag needs no proof; the hours and the password do.
+      {"1000 send 1 write bb two 1 ", {"write [bb] two=1", "copy [HOUR]/hou8=8/[mm]/nober=pw/[bb]/two=1/", "answer ok/"}},
+      {"1000 send 1 write hour hou9 9 pw",
+       {"write [hour] hou9=9", "copy [HOUR]/hou8=8/hou9=9/[mm]/nober=pw/[bb]/two=0/", "answer ok/"}},
+      {"1000 send 1 erase HOUR hou8 pw", {"write [HOUR] hou8 erased", "copy [HOUR]/[mm]/nober=pw/[bb]/two=0/", "answer ok/"}},
+      {"1000 send 1 write mm nober new pw; 1000 send 1 write HOUR hou1 1 pw",
+       {"write [mm] nober=new", "copy [HOUR]/hou8=8/[mm]/nober=new/[bb]/two=0/", "answer ok/", "answer no/"}},
+      {"1000 send 1 write HOUR hou9 9 PW; 1000 send 1 erase mm nober ", {"answer no/", "answer busy/"}},
+      // Reads: the hours and the flag for anyone, the password only with the proof.
+      {"1000 send 1 read HOUR ; 1000 send - read bb x", {"answer ok hou8=8%00%00/", "answer ok two=0%00%00/"}},
+      {"1000 send 1 read mm ; 2000 send 1 read mm pw", {"answer no/", "answer ok nober=pw%00%00/"}},
+      // Sections the guard never uses are nobody's, and a malformed line is refused.
+      {"1000 send 1 write xyz a b pw; 1000 send 1 read xyz pw; 1000 send 1 write mm nober a%0Ab pw",
+       {"answer no/", "answer no/", "answer no/"}},
+      {"1000 writefails; 1000 send 1 write bb two 1 ", {"write [bb] two=1", "answer fail/"}},
+      {"1000 writefails; 1000 send 1 write HOUR hou9 9 pw", {"write [HOUR] hou9=9", "answer fail/"}},
+  };
+  for (const auto& r : rows) {
+    Log expected = {"copy " + file};
+    expected.insert(expected.end(), r.calls.begin(), r.calls.end());
+    EXPECT_EQ(Tell("0 file " + file + "; 0 tick;" + r.story), expected) << r.story;
+  }
+  // With neither file nor copy there is nothing to write into.
+  EXPECT_EQ(Tell("1000 send 1 write bb two 1 ; 1000 send 1 read HOUR "), (Log{"answer no/", "answer no/"}));
+}
+
+TEST(Guardian, LogsEachChangeWithItsSessionAndNeverThePassword) {
+  FakePorts ports;
+  ports.file = {State::present, "[mm]\nnober=old\n"};
+  Guardian guardian(ports);
+  EXPECT_EQ(guardian.Answer("7", "write mm nober s3cret old\n", Time{}), "ok\n");
+  EXPECT_EQ(guardian.Answer("7", "check s3cret\n", Time{}), "ok\n");
+  EXPECT_EQ(guardian.Answer("7", "write mm nober x guess\n", Time{}), "no\n");
+  EXPECT_NE(ports.notes.find("[mm] nober from session 7"), std::string::npos) << ports.notes;
+  for (const char* secret : {"s3cret", "old", "guess"}) EXPECT_EQ(ports.notes.find(secret), std::string::npos) << ports.notes;
+}
+
+TEST(Guardian, WritesTheFirstRunFileOnlyWhenThereIsNothingToPutBack) {
+  std::string first_run = "[HOUR]\r\n";
+  for (int h = 1; h <= 23; ++h) first_run += "hou" + std::to_string(h) + "=" + std::to_string(h) + "\r\n";
+  first_run += "[mm]\r\nnober=907\r\n[bb]\r\ntwo=0\r\n";
+  const struct { State state; std::optional<std::string> copy; std::string answer, bytes; int protects; } rows[] = {
+      {State::missing, {}, "ok\n", first_run, 2},
+      {State::hostile, {}, "ok\n", first_run, 2},  // moved aside first
+      {State::missing, "A", "no\n", "A", 2},        // the copy is put back instead
+      {State::present, {}, "no\n", "B", 1},
+      {State::unreadable, {}, "no\n", "", 1},
+  };
+  for (const auto& r : rows) {
+    FakePorts ports;
+    ports.copy = r.copy;
+    ports.file = {r.state, r.state == State::present ? "B" : ""};
+    Guardian guardian(ports);
+    EXPECT_EQ(guardian.Answer("1", "firstrun\n", Time{}), r.answer) << r.bytes;
+    EXPECT_EQ(ports.file.bytes, r.bytes);
+    // At start, and after whatever it created.
+    EXPECT_EQ(ports.protects, r.protects) << r.bytes;
+  }
 }
 
 TEST(Guardian, PutsBackADeletedSettingsFileAndNeverReplacesOne) {
@@ -134,6 +250,9 @@ TEST(Guardian, PutsBackADeletedSettingsFileAndNeverReplacesOne) {
       {"0 delete; 0 tick; 5000 tick", {}, {}},  // never seen one: the first run writes its own
       {"0 unreadable; 0 tick; 5000 tick", "A", {}},
       {"0 delete; 0 tick", "A", {"restore A"}},  // the copy outlives a restart
+      // A folder, link or device in the file's place is moved aside, never followed.
+      {"0 hostile; 0 tick", "A", {"aside", "restore A"}},
+      {"0 hostile; 0 tick", {}, {"aside"}},
       // A guard started over a deleted file would write the first-run file.
       {"0 file A; 0 active 1; 0 tick; 10000 tick; 10500 delete; 10500 kill 1", {},
        {"copy A", "start 1", "restore A", "start 1"}},
@@ -141,11 +260,92 @@ TEST(Guardian, PutsBackADeletedSettingsFileAndNeverReplacesOne) {
   for (const auto& r : rows) EXPECT_EQ(Tell(r.story, r.copy), r.calls) << r.story;
 }
 
-TEST(Guardian, QuitLinesRoundTripAndAnythingElseIsRefused) {
-  for (const std::string password : {"907", "", "新 密=码"}) EXPECT_EQ(ParseQuitRequest(QuitRequest(password)), password);
-  for (const char* bad : {"quit 907", "QUIT 907\n", "quit a\nb\n", ""}) EXPECT_EQ(ParseQuitRequest(bad), std::nullopt);
-  for (const auto a : {QuitAnswer::accepted, QuitAnswer::refused, QuitAnswer::busy}) EXPECT_EQ(ParseAnswer(AnswerLine(a)), a);
-  EXPECT_EQ(ParseAnswer("ok"), std::nullopt);
+TEST(Protocol, EveryRequestRoundTripsAndMalformedLinesAreRefused) {
+  const struct { Request request; std::string line; } rows[] = {
+      {{Verb::read, "HOUR", {}, {}, {}}, "read HOUR \n"},
+      {{Verb::write, "mm", "nober", "新 密=码%", "907"}, "write mm nober 新%20密=码%25 907\n"},
+      {{Verb::erase, "HOUR", "hou5", {}, "a\tb"}, "erase HOUR hou5 a%09b\n"},
+      {{Verb::check, {}, {}, {}, ""}, "check \n"},
+      {{Verb::first_run, {}, {}, {}, {}}, "firstrun\n"},
+      {{Verb::quit, {}, {}, {}, "907"}, "quit 907\n"},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(FormatRequest(r.request), r.line);
+    EXPECT_EQ(ParseRequest(r.line), r.request) << r.line;
+  }
+  const std::string longest = "check " + std::string(kMaxRequestLine - 7, 'a') + "\n";
+  EXPECT_TRUE(ParseRequest(longest));
+  const std::string malformed[] = {
+      "", "quit 907", "QUIT 907\n", "hello\n", "check a b\n", "quit\n", "firstrun x\n", "write mm nober x\n",
+      "read  x\n", "read %20 x\n", "write HOUR  5 p\n", "erase HOUR %20%20 p\n",      // an empty or blank section or key
+      "write mm nober a%0Ab p\n", "write mm nober a%0Db p\n", "write mm nober a%00b p\n",  // a line break or NUL in a field
+      "write mm nober a\nb p\n", "check a\tb\n", "check %4\n", "check %zz\n", "check %4a\n",
+      "check " + std::string(kMaxRequestLine - 6, 'a') + "\n",                             // over-long
+  };
+  for (const auto& line : malformed) EXPECT_EQ(ParseRequest(line), std::nullopt) << line;
+
+  const struct { Answer answer; std::string line; } answers[] = {
+      {{Status::ok, {}}, "ok\n"},
+      {{Status::ok, std::string("hou1=1\0mm 2\0\0", 13)}, "ok hou1=1%00mm%202%00%00\n"},
+      {{Status::no, {}}, "no\n"},
+      {{Status::busy, {}}, "busy\n"},
+      {{Status::failed, {}}, "fail\n"},
+  };
+  for (const auto& a : answers) {
+    EXPECT_EQ(FormatAnswer(a.answer), a.line);
+    EXPECT_EQ(ParseAnswer(a.line), a.answer) << a.line;
+  }
+  for (const char* bad : {"ok", "yes\n", "no x\n", "ok a b\n", "ok %g0\n", ""}) EXPECT_EQ(ParseAnswer(bad), std::nullopt) << bad;
+}
+
+// A channel that gives its answers in turn and keeps the requests.
+struct ScriptedChannel final : platform::GuardianChannel {
+  bool installed() const override { return true; }
+  std::optional<std::string> exchange(std::string_view request) override {
+    sent.emplace_back(request);
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  std::vector<std::optional<std::string>> answers;
+  Log sent;
+};
+
+TEST(GuardianClient, CarriesTheProofTriesBusyAgainAndTakesOnlyAClearYes) {
+  using Replies = std::vector<std::optional<std::string>>;
+  const std::string none("\0\0", 2);
+  const struct { std::function<std::string(GuardianClient&)> call; Replies replies; std::string result; int sent; } rows[] = {
+      {[](GuardianClient& c) { return std::to_string(c.check_password("pw")); }, {"ok\n"}, "1", 1},
+      {[](GuardianClient& c) { return std::to_string(c.check_password("pw")); }, {"busy\n", "ok\n"}, "1", 2},
+      {[](GuardianClient& c) { return std::to_string(c.check_password("pw")); }, {"busy\n", "busy\n", "busy\n", "ok\n"}, "0", 3},
+      {[](GuardianClient& c) { return std::to_string(c.check_password("pw")); }, {"okay\n"}, "0", 1},
+      {[](GuardianClient& c) { return std::to_string(c.announce_quit("pw")); }, {std::nullopt}, "0", 1},
+      {[](GuardianClient& c) { return std::to_string(c.write_string("HOUR", "hou5", "5", "")); }, {"fail\n"}, "0", 1},
+      {[](GuardianClient& c) { return std::to_string(c.write_string("HOUR", "hou5", std::nullopt, "")); }, {"ok\n"}, "1", 1},
+      {[](GuardianClient& c) { return std::to_string(c.write_first_run()); }, {"no\n"}, "0", 1},
+      // A read refused, unanswered or cut short reads as no lines: the hour check then locks.
+      {[](GuardianClient& c) { return c.get_section("HOUR", 32767, ""); }, {"ok hou5=5%00%00\n"}, std::string("hou5=5\0\0", 8), 1},
+      {[](GuardianClient& c) { return c.get_section("HOUR", 32767, ""); }, {"no\n"}, none, 1},
+      {[](GuardianClient& c) { return c.get_section("HOUR", 32767, ""); }, {"ok hou5=5\n"}, none, 1},
+      {[](GuardianClient& c) { return c.get_section("HOUR", 32767, ""); }, {std::nullopt}, none, 1},
+  };
+  for (const auto& r : rows) {
+    ScriptedChannel channel;
+    channel.answers = r.replies;
+    int waits = 0;
+    GuardianClient client(channel, [&](std::chrono::milliseconds ms) { waits += ms == kQuitTryGap; });
+    EXPECT_EQ(r.call(client), r.result) << r.replies.front().value_or("none");
+    EXPECT_EQ(static_cast<int>(channel.sent.size()), r.sent);
+    EXPECT_EQ(waits, r.sent - 1);
+  }
+  ScriptedChannel channel;
+  channel.answers = {"ok\n", "ok\n"};
+  GuardianClient client(channel, [](std::chrono::milliseconds) {});
+  client.set_proof("p w");
+  (void)client.get_section("mm", 32767, "");
+  client.write_string("hour", "hou7", "7", "");
+  EXPECT_EQ(channel.sent, (Log{"read mm p%20w\n", "write hour hou7 7 p%20w\n"}));
 }
 
 }  // namespace

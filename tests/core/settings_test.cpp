@@ -80,27 +80,62 @@ std::string SettingsFile(const List& hours, std::string_view password = "907") {
 }
 
 TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
-  const struct { std::optional<std::string> file; const char* typed; bool opens; } cases[] = {
-      {SettingsFile({"1"}), "907", true},         {SettingsFile({"1"}), "908", false},
-      {SettingsFile({"1"}), "", false},           {SettingsFile({"1"}), "90", false},
-      {SettingsFile({"1"}, ""), "", true},        {SettingsFile({"1"}, "abc"), "ABC", false},
-      {SettingsFile({"1"}, "a=b"), "a=b", true},  {std::nullopt, "907", true},
-      {"[HOUR]\r\nhou1=1\r\n", "907", true},      {"[mm]\r\nnober\r\n", "907", true},
+  // `guardian`: the password of a guardian that owns the file, which the
+  // guard then cannot read; "-" for one that refuses or does not answer.
+  const struct { std::optional<std::string> file; const char* typed; bool opens; std::optional<std::string> guardian; } cases[] = {
+      {SettingsFile({"1"}), "907", true, {}},         {SettingsFile({"1"}), "908", false, {}},
+      {SettingsFile({"1"}), "", false, {}},           {SettingsFile({"1"}), "90", false, {}},
+      {SettingsFile({"1"}, ""), "", true, {}},        {SettingsFile({"1"}, "abc"), "ABC", false, {}},
+      {SettingsFile({"1"}, "a=b"), "a=b", true, {}},  {std::nullopt, "907", true, {}},
+      {"[HOUR]\r\nhou1=1\r\n", "907", true, {}},      {"[mm]\r\nnober\r\n", "907", true, {}},
+      // Where the guardian owns the file its verdict alone counts, never a default.
+      {std::nullopt, "abc", true, "abc"},             {std::nullopt, "907", false, "abc"},
+      {SettingsFile({"1"}), "907", false, "-"},
   };
   for (const auto& c : cases) {
     Rig r;
     if (c.file) r.SetFile(*c.file);
+    r.fx.system.guardian_password = c.guardian;
     r.form.Timer1_Timer();
     const Log calls = r.Press(c.typed);
     // Still topmost while the prompt is up: only the parent's success drops
     // the main window and the covers, until the next tick raises them again.
-    const Log refused = {"timer off", "input 请输入密码 / app masked 60", "timer on", "pos -1 3"};
-    const Log opened = {"timer off", "input 请输入密码 / app masked 60", "timer off", "pos -2 3", "lower 1280,0,2304,768",
-                        "Form2 shown", "close Form2", "timer on", "Label2 ", "Label2 " + r.view.hours};
-    EXPECT_EQ(calls, c.opens ? opened : refused) << c.file.value_or("no file") << " typed " << c.typed;
+    Log refused = {"timer off", "input 请输入密码 / app masked 60", "timer on", "pos -1 3"};
+    Log opened = {"timer off", "input 请输入密码 / app masked 60", "proof " + std::string(c.typed), "timer off", "pos -2 3",
+                  "lower 1280,0,2304,768", "Form2 shown", "close Form2", "timer on", "Label2 ", "Label2 " + r.view.hours};
+    Log& expected = c.opens ? opened : refused;
+    if (c.guardian) expected.insert(expected.begin() + 2, "guardian check " + std::string(c.typed));
+    EXPECT_EQ(calls, expected) << c.file.value_or("no file") << " typed " << c.typed;
     EXPECT_EQ(r.File(), c.file.value_or("<none>")) << "the gate never writes";
     EXPECT_EQ(r.Calls([&] { r.form.Timer1_Timer(); }).back(), "raise 1280,0,2304,768");
   }
+}
+
+TEST(Form2, ASaveThatDoesNotLandIsSaidAndTheWindowShowsTheFile) {
+  const List five = {"1", "2", "3", "4", "5"};
+  const struct { const char* script; const char* text1; const char* told; } cases[] = {
+      {"pick 7 add end", "907", "907"},
+      {"select 1 delete end", "907", "907"},
+      // The old password still holds, so it still proves the parent.
+      {"type new save end", "907", "907"},
+  };
+  for (const auto& c : cases) {
+    Rig r;
+    r.SetFile(SettingsFile(five));
+    r.fx.profile.fail_writes = true;
+    const Log calls = r.Press("907", c.script);
+    EXPECT_EQ(r.host.items, five) << c.script;
+    EXPECT_EQ(r.host.text1, c.text1) << c.script;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "status 保存失败"), 1) << c.script;
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "guardian quit " + std::string(c.told)), calls.end()) << c.script;
+  }
+  // A save that lands says nothing, and clears what a failed one said.
+  Rig r;
+  r.SetFile(SettingsFile(five));
+  r.host.status = "保存失败";
+  const Log calls = r.Press("907", "pick 7 add");
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "status "), calls.end());
+  EXPECT_EQ(r.host.status, "");
 }
 
 TEST(Form2, AddDeleteSaveAndEndChangeTheFileAndReloadTheWindow) {
