@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release build and its installer under Wine, in a fresh prefix of
 # its own: size and imports of qorvel.exe and qorvel-guardian.exe, then
-# install, the guardian bringing the guard back, install over the running
-# program, the parent's end button, uninstall. Expects build/windows-release (the
+# install over a folder at C:\mdb.ini, the guardian bringing the guard back,
+# install over the running program, the parent's road through the settings
+# window over the guardian, refused proofs, uninstall. Expects build/windows-release (the
 # installer) and build/windows (tests/win32/guard_probe.exe) to be built;
 # scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
 set -euo pipefail
@@ -90,6 +91,9 @@ log="$c/ProgramData/Qorvel/guardian.log"
 # Wine stops its services when no program runs; a signed-in desktop has some.
 desktop() { wine "$probe" desktop >/dev/null 2>&1 & }
 
+# A child's folder where the settings file goes: moved aside, never followed.
+mkdir -p "$c/mdb.ini/inside"
+
 # --- Silent install -------------------------------------------------------------
 desktop
 timeout 300 wine "$installer" /S && pass "silent install exits 0" || fail "silent install failed"
@@ -134,6 +138,9 @@ else
 fi
 wait_for 'grep -q "two=0" "$c/mdb.ini" 2>/dev/null' && pass "first-run file written" ||
   fail "C:\\mdb.ini did not appear"
+moved=("$c"/mdb.ini.*.moved)
+[ -d "${moved[0]}/inside" ] && [ -f "$c/mdb.ini" ] && grep -q "moved what stood" "$log" &&
+  pass "the folder at C:\\mdb.ini was moved aside to ${moved[0]##*/}" || fail "the folder at C:\\mdb.ini: ${moved[*]}"
 # That start waits on the start-up question; the next ones show their window.
 sed -i 's/two=0/two=1/' "$c/mdb.ini"
 for codes in "1 0 259" "1 1 1 1 1"; do
@@ -147,6 +154,7 @@ rm "$c/mdb.ini"
 wait_for 'cmp -s "$c/mdb.ini" "$WINEPREFIX/mdb.ini.before"' 30 && grep -q "put the deleted" "$log" &&
   pass "a deleted C:\\mdb.ini is put back byte for byte" || fail "C:\\mdb.ini did not come back"
 old_pids=$(qorvel_pids)
+starts=$(grep -c "started a guard\|watching the running guard" "$log")
 
 # --- Install again over the running program -----------------------------------
 wine reg add "$run_key" /v qorvel /d 'C:\Program Files\Qorvel\qorvel' /f >/dev/null 2>&1
@@ -165,33 +173,90 @@ wait_for new_running && pass "the new qorvel.exe runs, the old one ended" ||
 reg_has "$run_key" qorvel && pass "Run value kept by the update" || fail "Run value lost by the update"
 cmp -s "$guardian" "$installed/qorvel-guardian.exe" && grep -q "the guardian stops" "$log" &&
   pass "the running guardian stopped and was replaced" || fail "the guardian was not replaced"
-wait_for 'grep -q "watching the running guard" "$log"' 60 && pass "the updated guardian watches the restarted guard" ||
-  fail "the updated guardian did not take the running guard"
+# Nothing elevated from the installer: the guardian started the new guard.
+wait_for '[ "$(grep -c "started a guard\|watching the running guard" "$log")" -gt "$starts" ]' 60 &&
+  pass "the updated guardian started and watches the new guard" || fail "the updated guardian did not take the guard"
 out=$(probe end 1) && pass "the updated guardian brings the guard back: $out" || fail "after the update: $out"
 
-# --- The parent's end button ----------------------------------------------------
-[ "$(probe ask 'quit 1234')" = no ] && pass "a wrong password over the pipe is refused" || fail "a wrong password"
-out=$(probe quit 907) && pass "\"设置\", 907, \"结束Qorvel\": $out" || fail "the end button: $out"
+# Asks until the answer is not "busy": a wrong password is answered once a second.
+ask() {
+  local answer
+  for _ in 1 2 3 4 5; do
+    answer=$(probe ask "$1")
+    [ "$answer" != busy ] && break
+    sleep 1
+  done
+  echo "$answer"
+}
+
+# --- The parent's road through the settings window, over the guardian --------------
+[ "$(ask 'quit 1234')" = no ] && pass "a wrong password over the pipe is refused" || fail "a wrong password"
+# The file as the guard writes it itself for the same road (program_test.cpp's
+# road without a service gives these bytes too): code page 936, CRLF.
+expected="$WINEPREFIX/mdb.ini.expected"
+{
+  printf '[HOUR]\r\n'
+  for h in 2 3 4 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 5 1; do printf 'hou%s=%s\r\n' "$h" "$h"; done
+  printf '[mm]\r\nnober=%s\r\n[bb]\r\ntwo=1\r\n' "$(printf '家长=口令' | iconv -f UTF-8 -t GBK)"
+} >"$expected"
+out=$(probe road 907 '家长=口令') && [ "$(grep -c ': -$' <<<"$out")" = 5 ] &&
+  pass "\"设置\", 907, two hours out, two in, a new password, \"结束Qorvel\": $(echo $out)" ||
+  fail "the settings road: $(echo $out)"
+cmp -s "$c/mdb.ini" "$expected" && pass "the file's bytes after the road are the guard's own" ||
+  fail "after the road: $(od -c "$c/mdb.ini" | head -20)"
+for line in "removed \[hour\] hou1" "removed \[HOUR\] hou5" "wrote \[hour\] hou5" "wrote \[mm\] nober"; do
+  grep -qi "$line from session" "$log" && pass "the guardian's log: $line" || fail "the log lacks '$line'"
+done
+! grep -q '家长\|口令' "$log" && pass "no password in the log" || fail "a password in the log"
+[ "$(ask 'write HOUR hou0 0 907')" = no ] &&
+  cmp -s "$c/mdb.ini" "$expected" && pass "the old password proves nothing any more; nothing changed" ||
+  fail "a write with the old password"
 # An absence needs a window: 6 s is six times the longest back-off.
 ! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && grep -q "the parent ended" "$log" &&
   pass "the guard ended by the parent stays ended" || fail "the guard came back after the end button"
-(cd "$installed" && wine "C:\\Program Files\\Qorvel\\qorvel.exe" >/dev/null 2>&1 &)
+
+# --- Neither file nor copy: no password opens anything ---------------------------
+# Restarted as a reboot would, with no qorvel.exe to start, so no guard writes
+# the first-run file while the guardian is asked.
+wineserver -k && wineserver -w
+mv "$installed/qorvel.exe" "$WINEPREFIX/qorvel.exe.away"
+mv "$c/mdb.ini" "$WINEPREFIX/mdb.ini.kept"
+rm -f "$copy"
+runs=$(grep -c "the guardian runs" "$log")
+desktop
+if wait_for '[ "$(grep -c "the guardian runs" "$log")" -gt "$runs" ]' 60; then
+  for line in 'check 907' 'quit 907'; do
+    [ "$(ask "$line")" = no ] && pass "no file, no copy: '$line' refused" || fail "no file, no copy: '$line'"
+  done
+  [ ! -e "$c/mdb.ini" ] && pass "no file, no copy: nothing written" || fail "a file was written: $(cat "$c/mdb.ini")"
+else
+  fail "the guardian did not start again"
+fi
+mv "$WINEPREFIX/qorvel.exe.away" "$installed/qorvel.exe"
+mv "$WINEPREFIX/mdb.ini.kept" "$c/mdb.ini"
 wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start before the uninstall"
 
 # --- Silent uninstall ------------------------------------------------------------
-# The uninstaller copies itself to a temporary folder and returns at once.
-timeout 300 wine "C:\\Program Files\\Qorvel\\uninstall.exe" /S || fail "silent uninstall failed"
-wait_for '[ ! -e "$installed" ] && [ ! -e "$link" ]' && pass "program folder and shortcut removed" ||
+# Run in place (_?=, the folder unquoted to the end of the line: Wine joins
+# the two words with a space), it ends when its work is done.
+timeout 300 wine "C:\\Program Files\\Qorvel\\uninstall.exe" /S '_?=C:\Program' 'Files\Qorvel' ||
+  fail "silent uninstall failed"
+# Running, it cannot delete itself: uninstall.exe waits for the next restart.
+[ "$(ls -A "$installed" 2>&1)" = uninstall.exe ] && [ ! -e "$link" ] &&
+  pass "program files and shortcut removed, uninstall.exe at the next restart" ||
   fail "left behind: $(ls -A "$installed" "$link" 2>&1 | tr '\n' ' ')"
-wait_for '[ -z "$(qorvel_pids)" ]' && pass "qorvel.exe ended" || fail "qorvel.exe still runs"
-wait_for '! reg_has "$run_key" qorvel' && pass "Run value removed" || fail "Run value left"
-wait_for '! wine reg query "$uninstall_key" >/dev/null 2>&1' && pass "uninstall entry removed" ||
-  fail "uninstall entry left"
+! reg_has "$run_key" qorvel && pass "Run value removed" || fail "Run value left"
+! wine reg query "$uninstall_key" >/dev/null 2>&1 && pass "uninstall entry removed" || fail "uninstall entry left"
+! wine reg query "$service_key" >/dev/null 2>&1 && [ ! -e "$c/ProgramData/Qorvel" ] &&
+  pass "service and its copy removed" || fail "the guardian is left"
+wait_for '[ -z "$(qorvel_pids)" ] && [ -z "$(pids_of qorvel-guardian.exe)" ]' && pass "qorvel.exe and the guardian ended" ||
+  fail "qorvel.exe or the guardian still runs"
 [ -f "$c/mdb.ini" ] && pass "C:\\mdb.ini kept" || fail "C:\\mdb.ini was removed"
-wait_for '! wine reg query "$service_key" >/dev/null 2>&1 && [ -z "$(pids_of qorvel-guardian.exe)" ]' &&
-  [ ! -e "$c/ProgramData/Qorvel" ] && pass "service and its copy removed" || fail "the guardian is left"
-! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && pass "no guard comes back" ||
+# Wine's next start does what a restart does.
+wineserver -k && wineserver -w
+! probe guard 6000 >/dev/null && [ -z "$(qorvel_pids)" ] && pass "no guard comes back, also after a restart" ||
   fail "a guard came back after the uninstall"
+[ ! -e "$installed" ] && pass "the program folder is gone after the restart" || fail "left after a restart: $(ls -A "$installed")"
 
 if [ "$failures" -gt 0 ]; then
   echo "installer test: $failures failure(s)" >&2

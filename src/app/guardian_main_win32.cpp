@@ -2,7 +2,8 @@
 // calls it with a verb:
 //   install  create the service (or update its path) and start it
 //   stop     stop it and wait until it has stopped
-//   remove   stop it, delete it and the settings copy
+//   remove   stop it, delete it and the settings copy; a service that does not
+//            stop in time is deleted all the same, and goes when it stops
 // Without a verb it is the service itself, started by the service manager.
 #include <windows.h>
 #include <wtsapi32.h>
@@ -137,7 +138,10 @@ int Stop(bool remove) {
   const ServiceHandle service(
       OpenServiceW(manager, w32::kGuardianServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
   if (service == nullptr && GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) return Fail("OpenServiceW");
-  if (service != nullptr && !StopAndWait(service)) return Fail("stopping the service");
+  if (service != nullptr && !StopAndWait(service)) {
+    if (!remove) return Fail("stopping the service");
+    std::fprintf(stderr, "qorvel-guardian: not stopped in time (error %lu); deleted all the same\n", GetLastError());
+  }
   if (!remove) return 0;
   if (service != nullptr && !DeleteService(service)) return Fail("DeleteService");
   const std::wstring folder = w32::GuardianDataFolder();

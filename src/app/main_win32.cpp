@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "guardian/client.h"
 #include "platform/portable/desktop_worker.h"
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
@@ -23,7 +24,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
-  w32::Win32ProfileFile profile;
+  // Where the guardian is installed the file is its alone; without it (a
+  // developer's run, a copy never installed) the guard keeps it itself.
+  w32::Win32GuardianChannel channel;
+  qorvel::guardian::GuardianClient guardian(channel);
+  w32::Win32ProfileFile own_profile;
+  qorvel::platform::ProfileFile& profile =
+      channel.installed() ? static_cast<qorvel::platform::ProfileFile&>(guardian) : own_profile;
   w32::Win32Clock clock;
   w32::Win32ProcessInfo process;
   w32::Win32FileSystem files;
@@ -32,7 +39,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   w32::Win32Shell shell;
   w32::Win32Registry registry;
   w32::Win32Dialogs dialogs(process);
-  w32::Win32GuardianLink guardian;
   qorvel::platform::Services services{profile, clock,  process,  files,  privilege,
                                       power,   shell,  registry, dialogs, guardian};
 

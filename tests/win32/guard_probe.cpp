@@ -3,6 +3,9 @@
 //   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
 //   end CODE...     ends the guard with each code, prints how soon it is back
 //   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
+//   road OLD NEW    "设置", OLD, deletes the first and the fourth hour listed, adds 5 and 1,
+//                   saves NEW as the password, "结束Qorvel"; prints the failed-save line after
+//                   each change ("-" when empty) and waits for the end
 //   desktop         runs until killed (Wine stops its services when no program runs)
 //   wm_null SECONDS sends the main window WM_NULL every 20 ms from its first sight (the start-up
 //                   prompt answered with Cancel) until it has been locked that long; prints the
@@ -19,6 +22,7 @@
 #include <string>
 
 #include "platform/win32/form2_window.h"
+#include "platform/win32/guardian_link_win32.h"
 #include "platform/win32/text.h"
 #include "lock_sample.h"
 
@@ -82,7 +86,34 @@ int End(int count, wchar_t** codes) {
 // Posted, not sent: each click opens a modal window in the guard.
 void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
-int Quit(const wchar_t* password) {
+namespace w32 = qorvel::platform::win32;
+
+// Sent, so each change is done, over the guardian, before the next one.
+void Send(HWND settings, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(GetDlgItem(settings, id), message, wparam, lparam, SMTO_NORMAL, kLimitMs, &result);
+}
+
+std::string StatusLine(HWND settings) {
+  wchar_t text[64] = {};
+  Send(settings, w32::kForm2Status, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text));
+  return text[0] == L'\0' ? "-" : Narrow(text);
+}
+
+// The settings window's road: hours out and in, a new password.
+void Road(HWND settings, const wchar_t* new_password) {
+  for (const auto& [listed, index] : {std::pair{true, 0}, {true, 3}, {false, 4}, {false, 0}}) {
+    Send(settings, listed ? w32::kForm2List1 : w32::kForm2Combo1, listed ? LB_SETCURSEL : CB_SETCURSEL, index);
+    Send(settings, listed ? w32::kForm2Command2 : w32::kForm2Command1, BM_CLICK);
+    std::printf("%s %d: %s\n", listed ? "delete" : "add", index, StatusLine(settings).c_str());
+  }
+  Send(settings, w32::kForm2Text1, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(new_password));
+  Send(settings, w32::kForm2Command3, BM_CLICK);
+  std::printf("password: %s\n", StatusLine(settings).c_str());
+  std::fflush(stdout);
+}
+
+int Quit(const wchar_t* password, const wchar_t* new_password = nullptr) {
   DWORD pid = 0;
   if (!WaitFor([&] { return (pid = Guard()) != 0; }, kLimitMs)) return std::printf("no guard\n"), 1;
   const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -95,6 +126,7 @@ int Quit(const wchar_t* password) {
   Click(GetDlgItem(prompt, IDOK));
   if (!WaitFor([&] { return (settings = WindowOf(pid, qorvel::platform::win32::kForm2ClassName)) != nullptr; }, kLimitMs))
     return std::printf("no settings window\n"), 1;
+  if (new_password != nullptr) Road(settings, new_password);
   Click(GetDlgItem(settings, qorvel::platform::win32::kForm2Command4));  // "结束Qorvel"
   if (WaitForSingleObject(process, kLimitMs) != WAIT_OBJECT_0) return std::printf("the guard did not end\n"), 1;
   return std::printf("ended %lu\n", pid), 0;
@@ -141,7 +173,8 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2)
-    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, desktop, wm_null SECONDS, hide SECONDS\n"), 2;
+    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, road OLD NEW, desktop, wm_null SECONDS, hide SECONDS
+"), 2;
   const std::wstring what = argv[1];
   if (what == L"desktop") Sleep(INFINITE);
   DWORD pid = 0;
@@ -151,14 +184,11 @@ int main() {
   }
   if (what == L"end") return End(argc - 2, argv + 2);
   if (what == L"ask" && argc == 3) {
-    const std::string line = Narrow(argv[2]) + "\n";
-    char reply[16] = {};
-    DWORD got = 0;
-    if (!CallNamedPipeW(L"\\\\.\\pipe\\qorvel-guardian", const_cast<char*>(line.data()),
-                        static_cast<DWORD>(line.size()), reply, sizeof reply, &got, 5000))
-      return std::printf("no pipe\n"), 1;
-    return std::printf("%.*s", static_cast<int>(got), reply), 0;
+    const auto reply = w32::Win32GuardianChannel().exchange(Narrow(argv[2]) + "\n");
+    if (!reply) return std::printf("no pipe\n"), 1;
+    return std::printf("%s", reply->c_str()), 0;
   }
+  if (what == L"road" && argc == 4) return Quit(argv[2], argv[3]);
   if (argc != 3) return 2;
   if (what == L"hide") return Hide(_wtof(argv[2]));
   return what == L"quit" ? Quit(argv[2]) : what == L"wm_null" ? WmNull(_wtof(argv[2])) : 2;

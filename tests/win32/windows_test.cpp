@@ -1,17 +1,26 @@
 // In-process under Wine, what program_test.cpp cannot reach from outside.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
+#include <fstream>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
 #include "platform/win32/form1_window.h"
 #include "platform/win32/notice_window.h"
-#include "support/fakes.h"
+#include "platform/win32/form2_window.h"
+#include "platform/win32/guardian_link_win32.h"
+#include "platform/win32/guardian_service_win32.h"
 #include "platform/win32/input_box.h"
 #include "platform/win32/lock_hold.h"
 #include "platform/win32/system_win32.h"
+#include "platform/win32/text.h"
+#include "store/module1.h"
+#include "support/fakes.h"
 
 namespace qorvel {
 namespace {
@@ -265,6 +274,275 @@ TEST(Win32Services, ModulePathFileExistenceAndTheClocksText) {
   const std::string date = clock.general_date({2026, 12, 6, 0, 0, 0});
   EXPECT_TRUE(date.find("2026") != std::string::npos && date.find(' ') == std::string::npos) << date;
   EXPECT_EQ(clock.general_date({2026, 12, 6, 0, 0, 1}).substr(0, date.size() + 1), date + " ");
+}
+
+// The settings window says when a save did not land, in red under the
+// buttons, and says nothing once one does.
+TEST(Form2Window, AFailedSaveIsSaidAndASavedOneClearsIt) {
+  test::FakeServices fx;
+  fx.profile.set_text(store::kSettingsFile, test::SettingsText({7, 8}, "907", '1'));
+  test::FakeForm1View main(fx.log);
+  guard::Form1 form1(fx.services, main);
+  w32::Form2Window window(nullptr);
+  settings::Form2 form(fx.services, window, form1);
+  window.set_presenter(&form);
+  form.Form_Load();
+  const HWND status = GetDlgItem(window.hwnd(), w32::kForm2Status);
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(w32::WindowText(status), L"");
+  for (const bool fails : {true, false}) {
+    fx.profile.fail_writes = fails;
+    SendDlgItemMessageW(window.hwnd(), w32::kForm2Combo1, CB_SETCURSEL, 2, 0);  // 3
+    SendDlgItemMessageW(window.hwnd(), w32::kForm2Command1, BM_CLICK, 0, 0);
+    EXPECT_EQ(w32::WindowText(status), fails ? L"保存失败" : L"") << fails;
+    EXPECT_TRUE(IsWindowVisible(status) || !IsWindowVisible(window.hwnd()));
+  }
+  RECT label{}, button{};
+  GetWindowRect(status, &label);
+  GetWindowRect(GetDlgItem(window.hwnd(), w32::kForm2Command2), &button);
+  EXPECT_TRUE(label.top >= button.bottom && label.left == button.left && label.right - label.left >= 60)
+      << "under the delete button, wide enough for its text";
+}
+
+// Wine keeps no file's rights, so what is checked is the descriptor the
+// guardian hands to Windows, and that it hands it over for its files.
+std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
+  wchar_t* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                            &text, nullptr))
+    return L"(none)";
+  std::wstring out(text);
+  LocalFree(text);
+  return out;
+}
+
+TEST(GuardianFiles, TheProtectedRightsLeaveSystemAndAdministratorsAlone) {
+  for (const auto& [descriptor, sddl] : {std::pair{w32::ProtectedFileDescriptor(), L"D:P(A;;FA;;;SY)(A;;FA;;;BA)"},
+                                         {w32::ProtectedFolderDescriptor(), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"}}) {
+    ASSERT_NE(descriptor, nullptr);
+    EXPECT_EQ(SddlOf(descriptor.get()), sddl);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "C:\\'s rights for Users would come down";
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present && dacl);
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+      const PSID sid = &ace->SidStart;
+      EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+      EXPECT_TRUE(IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) << i;
+      for (const auto other : {WinBuiltinUsersSid, WinAuthenticatedUserSid, WinWorldSid, WinInteractiveSid})
+        EXPECT_FALSE(IsWellKnownSid(sid, other)) << i;
+    }
+  }
+}
+
+// Records what would be handed to Windows.
+struct Recorder final : w32::FileSecurity {
+  bool apply(HANDLE object, const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) override {
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(object, &info);
+    calls.push_back(path + L" " + SddlOf(descriptor) + ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? L" folder" : L""));
+    return true;
+  }
+  std::vector<std::wstring> calls;
+};
+
+// A scratch folder of its own under the temporary folder, emptied of what
+// the test left there (one level deep, as the test makes it).
+struct Scratch {
+  Scratch() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    root = std::wstring(temp) + L"qorvel-guardian-files";
+    Clear();
+    CreateDirectoryW(root.c_str(), nullptr);
+  }
+  ~Scratch() { Clear(); }
+  void Clear() const {
+    WIN32_FIND_DATAW found{};
+    const HANDLE walk = FindFirstFileW((root + L"\\*").c_str(), &found);
+    for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &found)) {
+      const std::wstring path = root + L"\\" + found.cFileName;
+      if (found.cFileName[0] == L'.') continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteFileW((path + L"\\inside").c_str());
+        RemoveDirectoryW(path.c_str());
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    }
+    if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
+    RemoveDirectoryW(root.c_str());
+  }
+  // The names in the folder that end in ".moved", each "file" or "folder".
+  [[nodiscard]] std::vector<std::string> Moved() const {
+    std::vector<std::string> moved;
+    WIN32_FIND_DATAW found{};
+    const HANDLE walk = FindFirstFileW((root + L"\\*.moved").c_str(), &found);
+    for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &found))
+      moved.push_back((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file");
+    if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
+    return moved;
+  }
+  std::wstring root;
+};
+
+void Put(const std::wstring& path, std::string_view bytes) {
+  std::ofstream(w32::Narrow(path), std::ios::binary) << bytes;
+}
+
+using State = guardian::SettingsFile::State;
+
+// Whatever stands at the settings path: what the guardian reads there, and
+// whether it writes or protects through it.
+TEST(GuardianFiles, TheSettingsPathIsReadWrittenAndProtectedOnlyAsAPlainFile) {
+  const Scratch scratch;
+  const std::wstring path = scratch.root + L"\\mdb.ini", other = scratch.root + L"\\other";
+  const struct {
+    const char* what;
+    void (*make)(const std::wstring& path, const std::wstring& other);
+    State state;
+    const char* moved;
+  } cases[] = {
+      {"nothing", [](const std::wstring&, const std::wstring&) {}, State::missing, nullptr},
+      {"a file", [](const std::wstring& p, const std::wstring&) { Put(p, "[mm]\r\nmm=907\r\n"); }, State::present, nullptr},
+      {"a folder", [](const std::wstring& p, const std::wstring&) { CreateDirectoryW(p.c_str(), nullptr); },
+       State::hostile, "folder"},
+      {"a second name of another file",
+       [](const std::wstring& p, const std::wstring& o) {
+         Put(o, "[mm]\r\nmm=child\r\n");
+         CreateHardLinkW(p.c_str(), o.c_str(), nullptr);
+       },
+       State::hostile, "file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    scratch.Clear();
+    CreateDirectoryW(scratch.root.c_str(), nullptr);
+    c.make(path, other);
+    Recorder recorder;
+    w32::SettingsPath settings(path, recorder);
+    const auto file = settings.read();
+    EXPECT_EQ(file.state, c.state);
+    EXPECT_EQ(file.bytes, c.state == State::present ? "[mm]\r\nmm=907\r\n" : "");
+    const bool plain = c.state == State::present;
+    EXPECT_EQ(settings.protect(), plain);
+    EXPECT_EQ(recorder.calls, plain ? std::vector<std::wstring>{path + L" D:P(A;;FA;;;SY)(A;;FA;;;BA)"}
+                                    : std::vector<std::wstring>{});
+    EXPECT_EQ(settings.write("HOUR", "hou9", "9"), c.state != State::hostile) << "written through";
+    if (c.state != State::hostile) continue;
+    EXPECT_EQ(settings.restore("x"), false) << "created over it";
+    ASSERT_TRUE(settings.move_aside());
+    EXPECT_EQ(settings.read().state, State::missing);
+    EXPECT_EQ(scratch.Moved(), std::vector<std::string>{c.moved});
+    std::string child;
+    std::getline(std::ifstream(w32::Narrow(other)), child);
+    EXPECT_TRUE(child.empty() || child == "[mm]") << "the other file was changed: " << child;
+    // Then as for a missing file: the copy comes back with its rights.
+    ASSERT_TRUE(settings.restore("[mm]\r\nmm=907\r\n"));
+    EXPECT_EQ(settings.read().bytes, "[mm]\r\nmm=907\r\n");
+    EXPECT_TRUE(settings.protect());
+    EXPECT_EQ(recorder.calls.size(), 1u);
+  }
+}
+
+// A created file gets the rights through the seam once the guardian asks,
+// and its bytes are the profile call's.
+TEST(GuardianFiles, AFirstRunFileIsTheProfileCallsAndProtected) {
+  const Scratch scratch;
+  const std::wstring path = scratch.root + L"\\mdb.ini";
+  Recorder recorder;
+  w32::SettingsPath settings(path, recorder);
+  ASSERT_TRUE(settings.write("mm", "mm", "家长"));
+  ASSERT_TRUE(settings.write("HOUR", "hou9", "9"));
+  ASSERT_TRUE(settings.write("HOUR", "hou9", std::nullopt));
+  EXPECT_EQ(settings.read().bytes, "[mm]\r\nmm=\xbc\xd2\xb3\xa4\r\n[HOUR]\r\n");
+  ASSERT_TRUE(settings.protect());
+  EXPECT_EQ(recorder.calls, std::vector<std::wstring>{path + L" D:P(A;;FA;;;SY)(A;;FA;;;BA)"});
+}
+
+TEST(GuardianFiles, TheDataFolderIsMadeTheGuardiansOwn) {
+  const Scratch scratch;
+  const std::wstring folder = scratch.root + L"\\Qorvel";
+  const std::wstring recorded = folder + L" D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) folder";
+  const struct {
+    const char* what;
+    void (*make)(const std::wstring& folder);
+    std::vector<std::string> moved;
+    bool kept;
+  } cases[] = {
+      {"nothing", [](const std::wstring&) {}, {}, false},
+      {"a file", [](const std::wstring& f) { Put(f, "x"); }, {"file"}, false},
+      {"its own folder",
+       [](const std::wstring& f) { CreateDirectoryW(f.c_str(), nullptr); Put(f + L"\\inside", "copy"); }, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    scratch.Clear();
+    CreateDirectoryW(scratch.root.c_str(), nullptr);
+    c.make(folder);
+    Recorder recorder;
+    EXPECT_TRUE(w32::PrepareDataFolder(folder, recorder));
+    EXPECT_EQ(recorder.calls, std::vector<std::wstring>{recorded});
+    EXPECT_EQ(scratch.Moved(), c.moved);
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\inside").c_str()) != INVALID_FILE_ATTRIBUTES, c.kept);
+  }
+}
+
+// Owners that may keep a folder of the guardian's: only those who could
+// change its rights anyway.
+TEST(GuardianFiles, OnlySystemAdministratorsAndTheGuardianOwnItsFolder) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  alignas(TOKEN_USER) char own[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, own, sizeof own, &size));
+  CloseHandle(token);
+  const struct { const wchar_t* sid; bool trusted; } cases[] = {
+      {L"SY", true}, {L"BA", true}, {L"BU", false}, {L"AU", false}, {L"WD", false}, {L"IU", false},
+      {L"S-1-5-21-1-2-3-1001", false}};
+  for (const auto& c : cases) {
+    PSID sid = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(c.sid, &sid));
+    EXPECT_EQ(w32::TrustedOwner(sid), c.trusted) << w32::Narrow(c.sid);
+    LocalFree(sid);
+  }
+  EXPECT_TRUE(w32::TrustedOwner(reinterpret_cast<TOKEN_USER*>(own)->User.Sid));
+  EXPECT_FALSE(w32::TrustedOwner(nullptr));
+}
+
+// A section's answer can be far longer than one read: the guard's channel
+// takes the whole message.
+TEST(GuardianChannel, ALongAnswerArrivesWhole) {
+  const HANDLE server = CreateNamedPipeW(w32::kGuardianPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                         1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  std::string answer = "ok ";
+  for (int i = 0; answer.size() < 100'000; ++i) answer += "hou" + std::to_string(i) + "=" + std::to_string(i) + "%00";
+  answer += "%00\n";
+  std::string heard;
+  std::thread serve([&] {
+    char line[256];
+    DWORD got = 0;
+    if (ConnectNamedPipe(server, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      if (ReadFile(server, line, sizeof line, &got, nullptr)) heard.assign(line, got);
+      WriteFile(server, answer.data(), static_cast<DWORD>(answer.size()), &got, nullptr);
+      ReadFile(server, line, sizeof line, &got, nullptr);  // until the client closes
+    }
+  });
+  w32::Win32GuardianChannel channel;
+  const auto reply = channel.exchange("read HOUR %00\n");
+  serve.join();
+  CloseHandle(server);
+  EXPECT_EQ(heard, "read HOUR %00\n");
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->size(), answer.size());
+  EXPECT_TRUE(*reply == answer);
+  EXPECT_FALSE(channel.installed()) << "no service here: the guard keeps its file";
 }
 
 }  // namespace

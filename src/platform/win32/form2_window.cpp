@@ -107,6 +107,8 @@ void Form2Window::CreateControls() {
   Control(kForm2Text1, L"EDIT", L"", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 960, 4440, 2175,
           270);
   Control(kForm2Command3, L"BUTTON", L"修改", BS_PUSHBUTTON | WS_TABSTOP, 0, 3240, 4440, 1095, 300);
+  // Under the delete button, where the eye goes after a change.
+  Control(kForm2Status, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, 0, f2x + 3120, f2y + 1080, 1000, 270);
   Control(kForm2Command4, L"BUTTON", L"结束Qorvel", BS_OWNERDRAW | WS_TABSTOP, 0, 840, 0, 1335, 255);
 
   // Themed group boxes ignore the caption colour; these two keep the classic
@@ -193,6 +195,10 @@ void Form2Window::set_password_text(std::string_view text) {
   SetWindowTextW(Item(kForm2Text1), Widen(text).c_str());
 }
 
+void Form2Window::set_status_text(std::string_view text) {
+  SetWindowTextW(Item(kForm2Status), Widen(text).c_str());
+}
+
 void Form2Window::close() {
   if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
@@ -257,6 +263,7 @@ LRESULT Form2Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (control == Item(kForm2Frame1) || control == Item(kForm2Frame2)) {
         SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
       }
+      if (control == Item(kForm2Status)) SetTextColor(dc, kRed);
       SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }

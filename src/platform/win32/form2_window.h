@@ -25,6 +25,7 @@ inline constexpr int kForm2Label2 = 207;
 inline constexpr int kForm2Text1 = 208;
 inline constexpr int kForm2Command3 = 209;
 inline constexpr int kForm2Command4 = 210;
+inline constexpr int kForm2Status = 211;  // "保存失败" after a save that did not land
 
 class Form2Window final : public settings::Form2View {
  public:
@@ -46,6 +47,7 @@ class Form2Window final : public settings::Form2View {
   [[nodiscard]] std::string combo_text() const override;
   [[nodiscard]] std::string password_text() const override;
   void set_password_text(std::string_view text) override;
+  void set_status_text(std::string_view text) override;
   void close() override;
 
  private:

@@ -1,12 +1,21 @@
 #pragma once
 // The guard's side of the guardian's pipe.
+#include <optional>
+#include <string>
+
 #include "platform/system.h"
 
 namespace qorvel::platform::win32 {
 
-class Win32GuardianLink final : public GuardianLink {
+class Win32GuardianChannel final : public GuardianChannel {
  public:
-  bool announce_quit(std::string_view password) override;
+  // The service "QorvelGuardian" is registered; asked once, as only an
+  // administrator can change it.
+  [[nodiscard]] bool installed() const override;
+  std::optional<std::string> exchange(std::string_view request) override;
+
+ private:
+  mutable std::optional<bool> installed_;
 };
 
 }  // namespace qorvel::platform::win32

@@ -3,6 +3,7 @@
 // the guardian's next due time; nothing polls.
 #include "platform/win32/guardian_service_win32.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "guardian/guardian.h"
+#include "guardian/protocol.h"
+#include "platform/win32/profile_file_win32.h"
 #include "platform/win32/text.h"
 
 namespace qorvel::platform::win32 {
@@ -28,13 +31,13 @@ using guardian::SettingsFile;
 using Clock = std::chrono::steady_clock;
 
 constexpr wchar_t kSettingsPath[] = L"C:\\mdb.ini";
-// The copy holds the parent's password: SYSTEM and administrators only.
-constexpr wchar_t kAdminsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // Any signed-in user may ask (the password decides); only SYSTEM serves it.
 constexpr wchar_t kPipeAccess[] = L"D:P(A;;FA;;;SY)(A;;FRFW;;;AU)";
 // A client holding the one pipe instance longer is dropped, so a stuck or
 // hostile one cannot keep the parent's request out.
 constexpr ULONGLONG kClientLimitMs = 5000;
+// Room for most answers at once; a longer one is written as the client reads.
+constexpr DWORD kOutBuffer = 64 * 1024;
 constexpr DWORD kMaxSettingsBytes = 1 << 20;
 constexpr LONGLONG kMaxLogBytes = 1 << 20;
 
@@ -51,10 +54,65 @@ class Handle {
     return *this;
   }
   [[nodiscard]] HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
 
  private:
   HANDLE h_ = nullptr;
 };
+
+// Opens what stands at the path itself: a link or junction is not followed,
+// a folder opens as one.
+Handle OpenItself(const std::wstring& path, DWORD access) {
+  return Handle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// A file on disk with no other name: a second name could be reached, and
+// changed, from wherever it stands.
+bool PlainFile(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+bool PlainFolder(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+             FILE_ATTRIBUTE_DIRECTORY;
+}
+
+Descriptor FromSddl(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr)) return nullptr;
+  return Descriptor(made);
+}
+
+class SystemSecurity final : public FileSecurity {
+ public:
+  bool apply(HANDLE object, const std::wstring&, PSECURITY_DESCRIPTOR descriptor) override {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present) return false;
+    // Protected: nothing the folder above allows comes down to it.
+    return SetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  }
+};
+
+bool OwnedByTrusted(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR held = nullptr;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &held) !=
+      ERROR_SUCCESS)
+    return false;
+  const bool trusted = TrustedOwner(owner);
+  LocalFree(held);
+  return trusted;
+}
 
 // Security attributes from SDDL text.
 class Security {
@@ -80,23 +138,30 @@ std::wstring OwnFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
-// A file's bytes; nullopt with GetLastError() set when it cannot be read.
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == nullptr) return std::nullopt;
+// The bytes of an open file; nullopt when it cannot be read whole.
+std::optional<std::string> ReadAll(HANDLE file) {
   std::string bytes;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  for (;;) {
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
+    if (got == 0) return bytes;
     bytes.append(buffer, got);
     if (bytes.size() > kMaxSettingsBytes) return std::nullopt;
   }
-  return bytes;
 }
 
-bool WriteBytes(const std::wstring& path, std::string_view bytes, DWORD disposition) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+// A file's bytes; nullopt when it cannot be read.
+std::optional<std::string> ReadBytes(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  return ReadAll(file.get());
+}
+
+bool WriteBytes(const std::wstring& path, std::string_view bytes, DWORD disposition,
+                SECURITY_ATTRIBUTES* rights = nullptr) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, rights, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return file.get() != nullptr &&
          WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -132,15 +197,16 @@ DWORD SessionNumber(const std::string& id) { return static_cast<DWORD>(std::stou
 
 class Win32GuardianPorts final : public guardian::Ports {
  public:
-  Win32GuardianPorts() : folder_(GuardianDataFolder()), guard_exe_(OwnFolder() + L"\\qorvel.exe") {
-    Security admins(kAdminsOnly);
-    if (!CreateDirectoryW(folder_.c_str(), admins.get())) {
-      // A folder left by an earlier install may have lost its protection.
-      SetFileSecurityW(folder_.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                       admins.get()->lpSecurityDescriptor);
-    }
-    log_ = Handle(CreateFileW((folder_ + L"\\guardian.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Win32GuardianPorts()
+      : folder_(GuardianDataFolder()),
+        guard_exe_(OwnFolder() + L"\\qorvel.exe"),
+        folder_ok_(PrepareDataFolder(folder_, SystemFileSecurity())),
+        settings_(kSettingsPath, SystemFileSecurity()) {
+    // A folder that is not the guardian's own holds no copy and no log of it.
+    if (folder_ok_)
+      log_ = Handle(CreateFileW((folder_ + L"\\guardian.log").c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
   }
 
   // The signed-in sessions. A failed listing keeps the last one, so a
@@ -254,20 +320,22 @@ class Win32GuardianPorts final : public guardian::Ports {
     WriteFile(log_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
 
-  SettingsFile read_settings() override {
-    if (auto bytes = ReadBytes(kSettingsPath)) return {SettingsFile::State::present, std::move(*bytes)};
-    const DWORD error = GetLastError();
-    return {error == ERROR_FILE_NOT_FOUND ? SettingsFile::State::missing : SettingsFile::State::unreadable, {}};
+  SettingsFile read_settings() override { return settings_.read(); }
+  bool restore_settings(std::string_view bytes) override { return settings_.restore(bytes); }
+  bool write_setting(std::string_view section, std::string_view key,
+                     std::optional<std::string_view> value) override {
+    return settings_.write(section, key, value);
   }
+  bool protect_settings() override { return settings_.protect(); }
+  bool move_aside() override { return settings_.move_aside(); }
 
-  bool restore_settings(std::string_view bytes) override {
-    // CREATE_NEW: a file that is there, whoever wrote it, stays.
-    return WriteBytes(kSettingsPath, bytes, CREATE_NEW);
+  std::optional<std::string> load_copy() override {
+    if (!folder_ok_) return std::nullopt;
+    return ReadBytes(folder_ + L"\\mdb.ini");
   }
-
-  std::optional<std::string> load_copy() override { return ReadBytes(folder_ + L"\\mdb.ini"); }
 
   void save_copy(std::string_view bytes) override {
+    if (!folder_ok_) return;
     // Whole or not at all: a copy cut short would be put back cut short.
     const std::wstring copy = folder_ + L"\\mdb.ini";
     if (!WriteBytes(copy + L".new", bytes, CREATE_ALWAYS) ||
@@ -283,6 +351,8 @@ class Win32GuardianPorts final : public guardian::Ports {
  private:
   std::wstring folder_;
   std::wstring guard_exe_;
+  bool folder_ok_;
+  SettingsPath settings_;
   Handle log_;
   std::vector<Session> sessions_;
   std::map<std::string, Handle, std::less<>> guards_;
@@ -298,7 +368,7 @@ class PipeServer {
     pipe_ = Handle(CreateNamedPipeW(kGuardianPipe,
                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                    1, 512, 512, 0, access.get()));
+                                    1, kOutBuffer, sizeof buffer_, 0, access.get()));
     if (pipe_.get() != nullptr) Listen();
   }
   [[nodiscard]] bool ok() const { return pipe_.get() != nullptr; }
@@ -323,32 +393,34 @@ class PipeServer {
   template <typename Answer>
   void Step(Answer answer) {
     DWORD got = 0;
+    // Too long, gone, or closed after its answer as it should: the next one.
     const bool done = outcome_ == Outcome::connected ||
                       (outcome_ == Outcome::begun && GetOverlappedResult(pipe_.get(), &io_, &got, FALSE));
-    if (!done || state_ == State::draining) return Listen();  // too long, gone, or closed as it should
-    if (state_ == State::listening) {
-      since_ = GetTickCount64();
-      return Begin(State::reading, ReadFile(pipe_.get(), buffer_, sizeof buffer_, nullptr, Fresh()));
+    if (!done || state_ == State::draining) return Listen();
+    switch (state_) {
+      case State::listening:
+        since_ = GetTickCount64();
+        return Begin(State::reading, ReadFile(pipe_.get(), buffer_, sizeof buffer_, nullptr, Fresh()));
+      case State::reading: {
+        // The sender's session comes from the kernel, never from the message.
+        DWORD pid = 0, session = 0;
+        reply_ = guardian::FormatAnswer({});
+        if (GetNamedPipeClientProcessId(pipe_.get(), &pid) && ProcessIdToSessionId(pid, &session))
+          reply_ = answer(session, std::string_view(buffer_, got));
+        // A long answer may wait on a client that does not read: the time
+        // limit ends it like any other step.
+        return Begin(State::writing,
+                     WriteFile(pipe_.get(), reply_.data(), static_cast<DWORD>(reply_.size()), nullptr, Fresh()));
+      }
+      case State::writing:
+        // Disconnecting now would throw the reply away: wait for the close.
+        return Begin(State::draining, ReadFile(pipe_.get(), buffer_, sizeof buffer_, nullptr, Fresh()));
+      case State::draining: return Listen();
     }
-    // The sender's session comes from the kernel, never from the message.
-    DWORD pid = 0, session = 0;
-    std::string_view reply = guardian::AnswerLine(guardian::QuitAnswer::refused);
-    if (GetNamedPipeClientProcessId(pipe_.get(), &pid) && ProcessIdToSessionId(pid, &session))
-      reply = answer(session, std::string_view(buffer_, got));
-    // The reply fits the pipe's empty buffer: the write does not wait on the client.
-    OVERLAPPED write{};
-    write.hEvent = event_.get();
-    DWORD written = 0;
-    if (!WriteFile(pipe_.get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr, &write) &&
-        GetLastError() != ERROR_IO_PENDING)
-      return Listen();
-    GetOverlappedResult(pipe_.get(), &write, &written, TRUE);
-    // Disconnecting now would throw the reply away: wait for the close.
-    Begin(State::draining, ReadFile(pipe_.get(), buffer_, sizeof buffer_, nullptr, Fresh()));
   }
 
  private:
-  enum class State { listening, reading, draining };
+  enum class State { listening, reading, writing, draining };
   enum class Outcome { begun, connected, failed };
 
   // Records how the operation just started on io_ went.
@@ -377,10 +449,105 @@ class PipeServer {
   State state_ = State::listening;
   Outcome outcome_ = Outcome::begun;
   ULONGLONG since_ = 0;
-  char buffer_[512] = {};
+  std::string reply_;
+  // One byte over the longest line: a longer one ends in ERROR_MORE_DATA and is dropped unanswered.
+  char buffer_[guardian::kMaxRequestLine + 1] = {};
 };
 
 }  // namespace
+
+Descriptor ProtectedFileDescriptor() { return FromSddl(kProtectedFileSddl); }
+Descriptor ProtectedFolderDescriptor() { return FromSddl(kProtectedFolderSddl); }
+
+FileSecurity& SystemFileSecurity() {
+  static SystemSecurity security;
+  return security;
+}
+
+bool TrustedOwner(PSID owner) {
+  if (owner == nullptr || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  // The guardian's own account: SYSTEM on Windows, the user under Wine.
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const Handle held(token);
+  alignas(TOKEN_USER) char buffer[256];
+  DWORD size = 0;
+  return GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+         EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+bool MoveAside(const std::wstring& path) {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  wchar_t stamp[32];
+  wsprintfW(stamp, L"%04u%02u%02u%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  for (int n = 0; n < 100; ++n) {
+    const std::wstring aside = path + L"." + stamp + (n == 0 ? L"" : L"-" + std::to_wstring(n)) + L".moved";
+    // A rename moves the link or junction itself, never what it points to.
+    if (MoveFileExW(path.c_str(), aside.c_str(), 0)) return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+SettingsFile SettingsPath::read() const {
+  // Looked at first with no right to its contents, which even a folder whose
+  // rights shut the guardian out grants through the folder above.
+  {
+    const Handle item = OpenItself(path_, FILE_READ_ATTRIBUTES);
+    if (!item) return {Missing(GetLastError()) ? SettingsFile::State::missing : SettingsFile::State::unreadable, {}};
+    if (!PlainFile(item.get())) return {SettingsFile::State::hostile, {}};
+  }
+  const Handle file = OpenItself(path_, GENERIC_READ);
+  if (!file) return {Missing(GetLastError()) ? SettingsFile::State::missing : SettingsFile::State::unreadable, {}};
+  if (!PlainFile(file.get())) return {SettingsFile::State::hostile, {}};
+  auto bytes = ReadAll(file.get());
+  if (!bytes) return {SettingsFile::State::unreadable, {}};
+  return {SettingsFile::State::present, std::move(*bytes)};
+}
+
+bool SettingsPath::restore(std::string_view bytes) {
+  // CREATE_NEW: whatever stands there, whoever put it, stays; the rights are
+  // there from the first byte.
+  const Descriptor rights = ProtectedFileDescriptor();
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, rights.get(), FALSE};
+  return rights && WriteBytes(path_, bytes, CREATE_NEW, &attributes);
+}
+
+bool SettingsPath::write(std::string_view section, std::string_view key, std::optional<std::string_view> value) {
+  // The profile call follows whatever stands at the path: only a plain file, or none.
+  const auto state = read().state;
+  if (state != SettingsFile::State::present && state != SettingsFile::State::missing) return false;
+  return Win32ProfileFile().write_string(section, key, value, Narrow(path_));
+}
+
+bool SettingsPath::protect() {
+  const Handle file = OpenItself(path_, READ_CONTROL | WRITE_DAC);
+  const Descriptor rights = ProtectedFileDescriptor();
+  return file && rights && PlainFile(file.get()) && security_.apply(file.get(), path_, rights.get());
+}
+
+bool SettingsPath::move_aside() { return MoveAside(path_); }
+
+bool PrepareDataFolder(const std::wstring& folder, FileSecurity& security) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    {
+      const Handle item = OpenItself(folder, READ_CONTROL | WRITE_DAC);
+      if (item && PlainFolder(item.get()) && OwnedByTrusted(item.get())) {
+        const Descriptor rights = ProtectedFolderDescriptor();
+        return rights && security.apply(item.get(), folder, rights.get());
+      }
+      // A file, a link, a junction, or a folder someone else made: aside.
+      if ((item || !Missing(GetLastError())) && !MoveAside(folder)) return false;
+    }
+    const Descriptor rights = ProtectedFolderDescriptor();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, rights.get(), FALSE};
+    CreateDirectoryW(folder.c_str(), &attributes);  // looked at again above
+  }
+  return false;
+}
 
 std::wstring GuardianDataFolder() {
   wchar_t path[MAX_PATH] = L"";
@@ -405,9 +572,7 @@ DWORD RunGuardian(GuardianSignals& signals) {
     guardian.SessionsChanged(ports.ListSessions(logging_off), Clock::now());
   };
   const auto answer = [&](DWORD session, std::string_view request) {
-    const auto password = guardian::ParseQuitRequest(request);
-    if (!password) return guardian::AnswerLine(guardian::QuitAnswer::refused);
-    return guardian::AnswerLine(guardian.QuitAsked(ports.IdOf(session), *password, Clock::now()));
+    return guardian.Answer(ports.IdOf(session), request, Clock::now());
   };
   ports.note("the guardian runs");
   list_sessions();
