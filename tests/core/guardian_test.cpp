@@ -284,16 +284,17 @@ TEST(Protocol, EveryRequestRoundTripsAndMalformedLinesAreRefused) {
   };
   for (const auto& line : malformed) EXPECT_EQ(ParseRequest(line), std::nullopt) << line;
 
-  const struct { Answer answer; std::string line; } answers[] = {
-      {{Status::ok, {}}, "ok\n"},
-      {{Status::ok, std::string("hou1=1\0mm 2\0\0", 13)}, "ok hou1=1%00mm%202%00%00\n"},
-      {{Status::no, {}}, "no\n"},
-      {{Status::busy, {}}, "busy\n"},
-      {{Status::failed, {}}, "fail\n"},
+  const struct { Status status; std::string data, line; } answers[] = {
+      {Status::ok, "", "ok\n"},
+      {Status::ok, std::string("hou1=1\0mm 2\0\0", 13), "ok hou1=1%00mm%202%00%00\n"},
+      {Status::no, "", "no\n"},
+      {Status::busy, "", "busy\n"},
+      {Status::failed, "", "fail\n"},
   };
   for (const auto& a : answers) {
-    EXPECT_EQ(FormatAnswer(a.answer), a.line);
-    EXPECT_EQ(ParseAnswer(a.line), a.answer) << a.line;
+    const Answer answer{a.status, a.data};
+    EXPECT_EQ(FormatAnswer(answer), a.line);
+    EXPECT_EQ(ParseAnswer(a.line), answer) << a.line;
   }
   for (const char* bad : {"ok", "yes\n", "no x\n", "ok a b\n", "ok %g0\n", ""}) EXPECT_EQ(ParseAnswer(bad), std::nullopt) << bad;
 }

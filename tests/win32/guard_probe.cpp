@@ -173,8 +173,7 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2)
-    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, road OLD NEW, desktop, wm_null SECONDS, hide SECONDS
-"), 2;
+    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, road OLD NEW, desktop, wm_null SECONDS, hide SECONDS\n"), 2;
   const std::wstring what = argv[1];
   if (what == L"desktop") Sleep(INFINITE);
   DWORD pid = 0;
