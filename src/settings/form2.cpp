@@ -19,7 +19,12 @@ void Form2::Form_Load() {
   for (const auto& line : store::ReadProfileSection(services_.profile, "HOUR", store::kSettingsFile)) {
     view_.add_list_item(store::ValueField(line));
   }
-  view_.set_password_text(StoredPassword(services_.profile));
+  // A read the guardian refused or never answered shows nothing: the
+  // initial password is the file's default, never a failure's.
+  if (!services_.guardian.owns_settings()) return view_.set_password_text(StoredPassword(services_.profile));
+  const auto lines = store::ReadProfileSection(services_.profile, "mm", store::kSettingsFile);
+  const auto eq = lines.empty() ? std::string::npos : lines.front().find('=');
+  view_.set_password_text(eq == std::string::npos ? "" : lines.front().substr(eq + 1));
 }
 
 void Form2::Command1_Click() {

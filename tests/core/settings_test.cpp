@@ -146,6 +146,15 @@ TEST(Form2, ASaveThatDoesNotLandIsSaidAndTheWindowShowsTheFile) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "status 保存失败"), 1) << c.script;
     EXPECT_NE(std::find(calls.begin(), calls.end(), "guardian quit " + std::string(c.told)), calls.end()) << c.script;
   }
+  // Where the guardian owns the file, a password it will not show is shown
+  // as nothing, never as the initial one.
+  for (const char* file : {"[mm]\r\nnober=abc\r\n", ""}) {
+    Rig owned;
+    owned.fx.system.guardian_password = "abc";
+    if (*file) owned.SetFile(file);
+    owned.Press("abc");
+    EXPECT_EQ(owned.host.text1, *file ? "abc" : "") << file;
+  }
   // A save that lands says nothing, and clears what a failed one said.
   Rig r;
   r.SetFile(SettingsFile(five));
