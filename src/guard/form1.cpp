@@ -24,12 +24,22 @@ void Form1::CheckHour() {
     ApplyCompactLayout();
     if (covers_ != nullptr) covers_->Release();
     Warn(NoticeDue(allowed, now), now);
+    locked_ = false;
     return;
   }
   ApplyLockedLayout(now);
   view_.set_unlock_text(UnlockText(allowed, now));
   // After the main window: its maximised monitor is the one left uncovered.
   if (covers_ != nullptr) covers_->Lock();
+  locked_ = true;
+}
+
+void Form1::Heartbeat() {
+  const char* word = activity_ == Activity::asking     ? "asking"
+                     : activity_ == Activity::settings ? "settings"
+                     : locked_                         ? "locked"
+                                                       : "compact";
+  services_.guardian.report_state(word);
 }
 
 // Decided afresh at every tick; only the memory of what was shown lives

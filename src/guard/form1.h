@@ -59,6 +59,13 @@ class Form1 {
   // Rebuilds Label2 from the allowed hours, latest-listed first.
   void ShowAllowedHours();
 
+  // Tells the guardian what the window shows, from the window's own thread,
+  // whether or not the hour check runs; the view calls it every half second.
+  void Heartbeat();
+  // What the settings button has open: reported instead of the layout.
+  enum class Activity { none, asking, settings };
+  void set_activity(Activity activity) { activity_ = activity; }
+
   void Command1_Click();  // "锁屏": lock the workstation
   void Command2_Click();  // "设置": the password gate
   void Command3_Click();  // "关机": power off
@@ -90,6 +97,8 @@ class Form1 {
   // Per notice (five minutes, one minute), the hour before the lock it was
   // last shown for, as yyyymmddhh.
   std::array<long long, 2> warned_{-1, -1};
+  Activity activity_ = Activity::none;
+  bool locked_ = false;  // the last hour check's layout
 };
 
 }  // namespace qorvel::guard
