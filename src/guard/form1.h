@@ -44,8 +44,13 @@ class Form1 {
   void set_covers(Covers* covers) { covers_ = covers; }
   [[nodiscard]] Covers* covers() { return covers_; }
 
-  // Runs once before the window is first shown.
+  // Runs once before the window is first shown: the shutdown privilege and
+  // the first-run file.
   void Form_Load();
+  // Runs once right after the window is first shown, from its own thread's
+  // event loop: the first hour check at once, then the start-with-the-system
+  // prompt, while the timer ticks on beneath it.
+  void Form_Shown();
   void Timer1_Timer();
   // Reads the allowed hours afresh and applies the compact or locked layout.
   void CheckHour();
@@ -88,6 +93,7 @@ class Form1 {
   std::string parent_password_;
   Activity activity_ = Activity::none;
   bool locked_ = false;  // the last hour check's layout
+  bool startup_prompt_due_ = false;  // the first instance's, from Form_Load
 };
 
 }  // namespace qorvel::guard
