@@ -244,6 +244,7 @@ wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start before the 
 # --- Without the guard's cooperation: frozen, killed in a loop; the time zone ----
 # Hours that leave out the present one, written in place as Wine lets the
 # prefix's user do (no ACLs): the guardian takes the file up within a second.
+liveness_start=$SECONDS
 locked_hour=$(( ($(date +%-H) + 12) % 24 ))
 printf '[HOUR]\r\nhou%s=%s\r\n[mm]\r\nnober=%s\r\n[bb]\r\ntwo=1\r\n' "$locked_hour" "$locked_hour" \
   "$(printf '家长=口令' | iconv -f UTF-8 -t GBK)" >"$c/mdb.ini"
@@ -275,6 +276,7 @@ else
     fail "the uncovered session: $line"
 fi
 wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start after the kill loop"
+echo "the frozen guard, the time zone and the kill loop took $((SECONDS - liveness_start)) s"
 
 # --- Silent uninstall ------------------------------------------------------------
 # Run in place (_?=, the folder unquoted to the end of the line: Wine joins
