@@ -3,7 +3,8 @@
 # its own: size and imports of qorvel.exe and qorvel-guardian.exe, then
 # install over a folder at C:\mdb.ini, the guardian bringing the guard back,
 # install over the running program, the parent's road through the settings
-# window over the guardian, refused proofs, uninstall. Expects build/windows-release (the
+# window over the guardian, refused proofs, a suspended guard, a kill loop in a
+# locked hour, the time zone, uninstall. Expects build/windows-release (the
 # installer) and build/windows (tests/win32/guard_probe.exe) to be built;
 # scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
 set -euo pipefail
@@ -171,6 +172,10 @@ new_running() {
 wait_for new_running && pass "the new qorvel.exe runs, the old one ended" ||
   fail "after the update: running '$(qorvel_pids)', before '$old_pids'"
 reg_has "$run_key" qorvel && pass "Run value kept by the update" || fail "Run value lost by the update"
+# The guardian was stopped, so the verb's line is in its log.
+grep -q 'took "change the time zone" from Users' "$log" &&
+  pass "the installer took the time zone's right from Users: $(grep -a 'change the time zone' "$log" | tail -1 | tr -d '\r')" ||
+  fail "the installer made no time-zone-right call"
 cmp -s "$guardian" "$installed/qorvel-guardian.exe" && grep -q "the guardian stops" "$log" &&
   pass "the running guardian stopped and was replaced" || fail "the guardian was not replaced"
 # Nothing elevated from the installer: the guardian started the new guard.
@@ -235,6 +240,43 @@ fi
 mv "$WINEPREFIX/qorvel.exe.away" "$installed/qorvel.exe"
 mv "$WINEPREFIX/mdb.ini.kept" "$c/mdb.ini"
 wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start before the uninstall"
+
+# --- Without the guard's cooperation: frozen, killed in a loop; the time zone ----
+# Hours that leave out the present one, written in place as Wine lets the
+# prefix's user do (no ACLs): the guardian takes the file up within a second.
+liveness_start=$SECONDS
+locked_hour=$(( ($(date +%-H) + 12) % 24 ))
+printf '[HOUR]\r\nhou%s=%s\r\n[mm]\r\nnober=%s\r\n[bb]\r\ntwo=1\r\n' "$locked_hour" "$locked_hour" \
+  "$(printf '家长=口令' | iconv -f UTF-8 -t GBK)" >"$c/mdb.ini"
+wait_for 'cmp -s "$c/mdb.ini" "$copy"' 30 || fail "the guardian did not take up the locked hours"
+out=$(probe suspend) && ms=$(sed -n 's/.*back_ms=\([0-9]*\).*/\1/p' <<<"$out") && [ "$ms" -le 15000 ] &&
+  grep -q "stopped reporting; ending it" "$log" &&
+  pass "a suspended guard is ended; a new guard locked in ${ms} ms (goal 5000, asserted 15000): $out" ||
+  fail "a suspended guard: $out"
+# The zone's name there and back (Wine's clock follows the host's zone, not
+# this key; Wine sends no notice for a value set to what it holds).
+zone_key='HKLM\SYSTEM\CurrentControlSet\Control\TimeZoneInformation'
+zone=$(wine reg query "$zone_key" /v TimeZoneKeyName 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+wine reg add "$zone_key" /v TimeZoneKeyName /d "Tokyo Standard Time" /f >/dev/null 2>&1
+wait_for 'grep -q "the time zone was changed; it is now Tokyo Standard Time" "$log"' 30 &&
+  pass "the guardian logs a change of the time zone (to Tokyo Standard Time, then back to $zone)" ||
+  fail "no line for a change of the time zone"
+wine reg add "$zone_key" /v TimeZoneKeyName /d "$zone" /f >/dev/null 2>&1
+out=$(probe killloop 90000) && ms=$(sed -n 's/.*uncovered_ms=\([0-9]*\).*/\1/p' <<<"$out") && [ "$ms" -le 60000 ] &&
+  pass "a kill loop in a locked hour: the session uncovered in ${ms} ms (goal 40000, asserted 60000): $out" ||
+  fail "a kill loop: $out"
+# Wine's user is an administrator (its token holds Administrators), so Wine
+# shows the note; a standard account's session gets the call.
+line=$(grep -a "not covered in a locked hour" "$log" | tail -1 | tr -d '\r')
+if grep -q "logging it off" <<<"$line"; then
+  grep -q "WTSLogoffSession(" "$log" && pass "logged off: $(grep -a WTSLogoffSession "$log" | tail -1 | tr -d '\r')" ||
+    fail "no WTSLogoffSession call after: $line"
+else
+  grep -q "an administrator's session is not logged off" <<<"$line" && pass "an administrator's session is only noted: $line" ||
+    fail "the uncovered session: $line"
+fi
+wait_for '[ -n "$(qorvel_pids)" ]' || fail "qorvel.exe did not start after the kill loop"
+echo "the frozen guard, the time zone and the kill loop took $((SECONDS - liveness_start)) s"
 
 # --- Silent uninstall ------------------------------------------------------------
 # Run in place (_?=, the folder unquoted to the end of the line: Wine joins

@@ -4,6 +4,9 @@
 //   stop     stop it and wait until it has stopped
 //   remove   stop it, delete it and the settings copy; a service that does not
 //            stop in time is deleted all the same, and goes when it stops
+//   timezone-right remove|restore
+//            take "Change the time zone" from Users (install), give it back
+//            (uninstall): the hour check follows the local time
 // Without a verb it is the service itself, started by the service manager.
 #include <windows.h>
 #include <wtsapi32.h>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/win32/guardian_checks_win32.h"
 #include "platform/win32/guardian_service_win32.h"
 
 namespace {
@@ -26,7 +30,8 @@ void Report(DWORD state, DWORD exit_code = NO_ERROR) {
   status.dwCurrentState = state;
   if (state == SERVICE_RUNNING)
     status.dwControlsAccepted =
-        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SESSIONCHANGE;
+        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SESSIONCHANGE |
+                                 SERVICE_ACCEPT_TIMECHANGE;
   // A non-zero code counts as a failure: the service manager restarts us.
   status.dwWin32ExitCode = exit_code;
   SetServiceStatus(g_status, &status);
@@ -53,6 +58,9 @@ DWORD WINAPI Control(DWORD control, DWORD event, void* data, void*) {
       SetEvent(g_signals.sessions_changed);
       return NO_ERROR;
     }
+    case SERVICE_CONTROL_TIMECHANGE:
+      SetEvent(g_signals.clock_changed);
+      return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
       return NO_ERROR;
     default:
@@ -159,18 +167,43 @@ int Stop(bool remove) {
 
 }  // namespace
 
+// The verb's line goes to the installer's log, and to the guardian's when
+// the stopped guardian has its folder.
+int TimeZoneRight(const wchar_t* action) {
+  std::string line;
+  const int code = w32::TimeZoneRightVerb(action, w32::SystemAccountRights(), line);
+  std::printf("qorvel-guardian: %s\n", line.c_str());
+  const HANDLE log = CreateFileW((w32::GuardianDataFolder() + L"\\guardian.log").c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr);
+  if (log != INVALID_HANDLE_VALUE) {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    char text[256];
+    const int n = wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                            t.wSecond);
+    const std::string entry = std::string(text, n) + line + "\r\n";
+    DWORD written = 0;
+    WriteFile(log, entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
+    CloseHandle(log);
+  }
+  return code;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring(argv[1]) == L"timezone-right") return TimeZoneRight(argv[2]);
   const std::wstring verb = argc == 2 ? argv[1] : L"";
   if (verb == L"install") return Install();
   if (verb == L"stop") return Stop(false);
   if (verb == L"remove") return Stop(true);
   if (argc != 1) {
-    std::fprintf(stderr, "usage: qorvel-guardian [install|stop|remove]\n");
+    std::fprintf(stderr, "usage: qorvel-guardian [install|stop|remove|timezone-right remove|restore]\n");
     return 2;
   }
   g_signals.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_signals.shutdown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_signals.sessions_changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_signals.clock_changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   wchar_t name[] = L"QorvelGuardian";
   const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherW(table) ? 0 : Fail("StartServiceCtrlDispatcherW");

@@ -7,6 +7,10 @@
 //                   saves NEW as the password, "结束Qorvel"; prints the failed-save line after
 //                   each change ("-" when empty) and waits for the end
 //   desktop         runs until killed (Wine stops its services when no program runs)
+//   suspend         suspends the guard as suspend tools do (NtSuspendProcess), prints how
+//                   soon another guard's window is locked and whether the frozen one ended
+//   killloop MS     ends every guard every 50 ms until the guardian's log says the session
+//                   was left uncovered in a locked hour (at most MS), prints how soon
 //   wm_null SECONDS sends the main window WM_NULL every 20 ms from its first sight (the start-up
 //                   prompt answered with Cancel) until it has been locked that long; prints the
 //                   slowest reply: wm_null worst=<ms> ms probes=<n>
@@ -19,6 +23,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/win32/form2_window.h"
@@ -132,6 +138,66 @@ int Quit(const wchar_t* password, const wchar_t* new_password = nullptr) {
   return std::printf("ended %lu\n", pid), 0;
 }
 
+// A guard other than `not_pid` whose window is locked (maximised).
+DWORD LockedGuard(DWORD not_pid) {
+  const DWORD pid = Guard(not_pid);
+  const HWND main = pid == 0 ? nullptr : WindowOf(pid, L"QorvelForm1");
+  return main != nullptr && IsZoomed(main) ? pid : 0;
+}
+
+int Suspend() {
+  DWORD pid = 0;
+  if (!WaitFor([&] { return (pid = LockedGuard(0)) != 0; }, kLimitMs)) return std::printf("no locked guard\n"), 1;
+  const HANDLE process = OpenProcess(PROCESS_SUSPEND_RESUME | SYNCHRONIZE, FALSE, pid);
+  using Suspender = LONG(WINAPI*)(HANDLE);
+  const auto suspend =
+      reinterpret_cast<Suspender>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSuspendProcess")));
+  if (process == nullptr || suspend == nullptr || suspend(process) != 0) return std::printf("could not suspend %lu\n", pid), 1;
+  const ULONGLONG frozen = GetTickCount64();
+  DWORD next = 0;
+  if (!WaitFor([&] { return (next = LockedGuard(pid)) != 0; }, kLimitMs)) return std::printf("no new locked guard\n"), 1;
+  const ULONGLONG back = GetTickCount64() - frozen;
+  const bool ended = WaitForSingleObject(process, kLimitMs) == WAIT_OBJECT_0;
+  std::printf("suspended %lu, locked again by %lu: back_ms=%llu, the frozen one %s\n", pid, next, back,
+              ended ? "ended" : "still runs");
+  return ended ? 0 : 1;
+}
+
+// Occurrences of `text` in the guardian's log.
+int InLog(const char* text) {
+  std::ifstream file("C:\\ProgramData\\Qorvel\\guardian.log", std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  const std::string all = bytes.str();
+  int n = 0;
+  for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+  return n;
+}
+
+int KillLoop(DWORD limit_ms) {
+  constexpr const char* kUncovered = "not covered in a locked hour";
+  const int before = InLog(kUncovered);
+  const ULONGLONG start = GetTickCount64();
+  int ended = 0;
+  for (ULONGLONG last_look = 0; GetTickCount64() < start + limit_ms; Sleep(50)) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      if (lstrcmpiW(entry.szExeFile, L"qorvel.exe") != 0) continue;
+      const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+      if (process != nullptr && TerminateProcess(process, 0)) ++ended;
+      if (process != nullptr) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    if (GetTickCount64() - last_look < 500) continue;
+    last_look = GetTickCount64();
+    if (InLog(kUncovered) > before)
+      return std::printf("uncovered_ms=%llu guards_ended=%d\n", GetTickCount64() - start, ended), 0;
+  }
+  return std::printf("no uncovered line after %lu ms, guards_ended=%d\n", limit_ms, ended), 1;
+}
+
 int WmNull(double seconds) {
   DWORD pid = 0;
   HWND main = nullptr;
@@ -173,7 +239,8 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2)
-    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, road OLD NEW, desktop, wm_null SECONDS, hide SECONDS\n"), 2;
+    return std::fprintf(stderr, "usage: guard_probe guard [MS], end CODE..., ask LINE, quit PASSWORD, road OLD NEW, desktop, wm_null SECONDS, "
+                   "hide SECONDS, suspend, killloop MS\n"), 2;
   const std::wstring what = argv[1];
   if (what == L"desktop") Sleep(INFINITE);
   DWORD pid = 0;
@@ -182,6 +249,8 @@ int main() {
     return WaitFor([&] { return (pid = Guard()) != 0; }, limit) ? std::printf("pid=%lu\n", pid), 0 : 1;
   }
   if (what == L"end") return End(argc - 2, argv + 2);
+  if (what == L"suspend") return Suspend();
+  if (what == L"killloop" && argc == 3) return KillLoop(static_cast<DWORD>(_wtoi(argv[2])));
   if (what == L"ask" && argc == 3) {
     const auto reply = w32::Win32GuardianChannel().exchange(Narrow(argv[2]) + "\n");
     if (!reply) return std::printf("no pipe\n"), 1;

@@ -19,6 +19,7 @@
 
 #include "guardian/guardian.h"
 #include "guardian/protocol.h"
+#include "platform/win32/guardian_checks_win32.h"
 #include "platform/win32/profile_file_win32.h"
 #include "platform/win32/text.h"
 
@@ -33,9 +34,13 @@ using Clock = std::chrono::steady_clock;
 constexpr wchar_t kSettingsPath[] = L"C:\\mdb.ini";
 // Any signed-in user may ask (the password decides); only SYSTEM serves it.
 constexpr wchar_t kPipeAccess[] = L"D:P(A;;FA;;;SY)(A;;FRFW;;;AU)";
-// A client holding the one pipe instance longer is dropped, so a stuck or
-// hostile one cannot keep the parent's request out.
+// A client holding a pipe instance longer is dropped, so a stuck or hostile
+// one cannot keep the parent's request out.
 constexpr ULONGLONG kClientLimitMs = 5000;
+// Every guard reports twice a second: a few instances, so one slow client
+// never holds up a report for long.
+constexpr DWORD kPipeInstances = 4;
+constexpr wchar_t kZoneKey[] = L"SYSTEM\\CurrentControlSet\\Control\\TimeZoneInformation";
 // Room for most answers at once; a longer one is written as the client reads.
 constexpr DWORD kOutBuffer = 64 * 1024;
 constexpr DWORD kMaxSettingsBytes = 1 << 20;
@@ -236,9 +241,10 @@ class Win32GuardianPorts final : public guardian::Ports {
       const std::wstring user = SessionText(number, WTSUserName);
       if (user.empty() && state != SessionState::active) continue;
       if (logging_off.contains(number)) state = SessionState::closing;
-      sessions_.push_back(Session{SessionId(number), Narrow(user), state});
+      sessions_.push_back(Session{SessionId(number), Narrow(user), state, true, Administrator(number)});
       note("session " + sessions_.back().id + " of " + sessions_.back().user + ": " +
-           (state == SessionState::active ? "in front" : state == SessionState::closing ? "logging off" : "behind"));
+           (state == SessionState::active ? "in front" : state == SessionState::closing ? "logging off" : "behind") +
+           (sessions_.back().administrator ? ", an administrator" : ""));
     }
     WTSFreeMemory(info);
     return sessions_;
@@ -253,33 +259,17 @@ class Win32GuardianPorts final : public guardian::Ports {
 
   std::map<std::string, Handle, std::less<>>& guards() { return guards_; }
 
-  bool adopt_guard(const Session& session) override {
-    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      DWORD in = 0;
-      if (lstrcmpiW(entry.szExeFile, L"qorvel.exe") != 0 || !ProcessIdToSessionId(entry.th32ProcessID, &in) ||
-          in != SessionNumber(session.id))
-        continue;
-      Handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-      wchar_t path[MAX_PATH] = L"";
-      DWORD size = MAX_PATH;
-      // Another program named qorvel.exe guards nothing; one that just
-      // ended may still be listed.
-      if (process.get() == nullptr || !QueryFullProcessImageNameW(process.get(), 0, path, &size) ||
-          lstrcmpiW(path, guard_exe_.c_str()) != 0 || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT)
-        continue;
-      note("watching the running guard " + std::to_string(entry.th32ProcessID) + " of session " + session.id);
-      guards_[session.id] = std::move(process);
-      return true;
-    }
-    return false;
+  bool adopt_guard(const Session& session, guardian::Pid pid) override {
+    Handle process(OpenGuardProcess(static_cast<DWORD>(pid), SessionNumber(session.id), guard_exe_));
+    if (!process) return false;
+    note("watching the running guard " + std::to_string(pid) + " of session " + session.id);
+    guards_[session.id] = std::move(process);
+    return true;
   }
 
-  bool start_guard(const Session& session) override {
+  std::optional<guardian::Pid> start_guard(const Session& session) override {
     HANDLE token = nullptr;
-    if (!WTSQueryUserToken(SessionNumber(session.id), &token)) return NoteError("WTSQueryUserToken");
+    if (!WTSQueryUserToken(SessionNumber(session.id), &token)) return NoteError("WTSQueryUserToken"), std::nullopt;
     Handle user(token);
     void* environment = nullptr;
     if (!CreateEnvironmentBlock(&environment, user.get(), FALSE)) environment = nullptr;
@@ -296,11 +286,31 @@ class Win32GuardianPorts final : public guardian::Ports {
     if (environment != nullptr) DestroyEnvironmentBlock(environment);
     if (!ok) {
       SetLastError(error);
-      return NoteError("CreateProcessAsUserW");
+      return NoteError("CreateProcessAsUserW"), std::nullopt;
     }
     CloseHandle(started.hThread);
     guards_[session.id] = Handle(started.hProcess);
-    return true;
+    return started.dwProcessId;
+  }
+
+  void end_guard(const Session& session, guardian::Pid pid) override {
+    // The kept handle, never the pid again: a suspended process ends as well.
+    const auto it = guards_.find(session.id);
+    if (it == guards_.end() || GetProcessId(it->second.get()) != pid) return;
+    if (!TerminateProcess(it->second.get(), 1)) NoteError("TerminateProcess");
+  }
+
+  void log_off(const Session& session) override {
+    // Wine logs nobody off; the line shows the call was made.
+    const BOOL ok = WTSLogoffSession(WTS_CURRENT_SERVER_HANDLE, SessionNumber(session.id), FALSE);
+    note("WTSLogoffSession(" + std::to_string(SessionNumber(session.id)) + ") " +
+         (ok ? std::string("called") : "failed: error " + std::to_string(GetLastError())));
+  }
+
+  std::optional<int> local_hour() override {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return t.wHour;
   }
 
   void note(std::string_view line) override {
@@ -343,6 +353,14 @@ class Win32GuardianPorts final : public guardian::Ports {
       NoteError("saving the settings copy");
   }
 
+  // The session's user's token says it; a session without one is nobody's.
+  static bool Administrator(DWORD number) {
+    HANDLE token = nullptr;
+    if (!WTSQueryUserToken(number, &token)) return false;
+    const Handle held(token);
+    return TokenIsAdministrator(token);
+  }
+
   bool NoteError(const char* what) {
     note(std::string(what) + " failed: error " + std::to_string(GetLastError()));
     return false;
@@ -358,17 +376,17 @@ class Win32GuardianPorts final : public guardian::Ports {
   std::map<std::string, Handle, std::less<>> guards_;
 };
 
-// The one instance of the guardian's pipe: listen, read one request, answer,
+// One instance of the guardian's pipe: listen, read one request, answer,
 // wait for the client to close, listen again.
 class PipeServer {
  public:
-  PipeServer() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  explicit PipeServer(bool first) : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     Security access(kPipeAccess);
     // FIRST_PIPE_INSTANCE: a pipe someone else made first is never joined.
     pipe_ = Handle(CreateNamedPipeW(kGuardianPipe,
-                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                    1, kOutBuffer, sizeof buffer_, 0, access.get()));
+                                    kPipeInstances, kOutBuffer, sizeof buffer_, 0, access.get()));
     if (pipe_.get() != nullptr) Listen();
   }
   [[nodiscard]] bool ok() const { return pipe_.get() != nullptr; }
@@ -389,7 +407,7 @@ class PipeServer {
     Listen();
   }
 
-  // The event fired. `answer(session number, request)` gives the reply.
+  // The event fired. `answer(session number, pid, request)` gives the reply.
   template <typename Answer>
   void Step(Answer answer) {
     DWORD got = 0;
@@ -406,7 +424,7 @@ class PipeServer {
         DWORD pid = 0, session = 0;
         reply_ = guardian::FormatAnswer({});
         if (GetNamedPipeClientProcessId(pipe_.get(), &pid) && ProcessIdToSessionId(pid, &session))
-          reply_ = answer(session, std::string_view(buffer_, got));
+          reply_ = answer(session, pid, std::string_view(buffer_, got));
         // A long answer may wait on a client that does not read: the time
         // limit ends it like any other step.
         return Begin(State::writing,
@@ -556,12 +574,53 @@ std::wstring GuardianDataFolder() {
   return std::wstring(path) + L"\\Qorvel";
 }
 
+// Watches the time zone's key: a change sets the event, once per Rearm.
+class ZoneWatch {
+ public:
+  ZoneWatch() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kZoneKey, 0, KEY_NOTIFY | KEY_QUERY_VALUE, &key) == ERROR_SUCCESS)
+      key_ = key;
+    Rearm();
+  }
+  ~ZoneWatch() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  ZoneWatch(const ZoneWatch&) = delete;
+  ZoneWatch& operator=(const ZoneWatch&) = delete;
+  [[nodiscard]] HANDLE event() const { return event_.get(); }
+  void Rearm() {
+    if (key_ != nullptr)
+      RegNotifyChangeKeyValue(key_, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_.get(), TRUE);
+  }
+  [[nodiscard]] std::string Zone() const {
+    wchar_t name[128] = L"";
+    DWORD bytes = sizeof name - sizeof(wchar_t);
+    if (key_ == nullptr ||
+        RegQueryValueExW(key_, L"TimeZoneKeyName", nullptr, nullptr, reinterpret_cast<BYTE*>(name), &bytes) != ERROR_SUCCESS)
+      return "?";
+    return Narrow(name);
+  }
+
+ private:
+  Handle event_;
+  HKEY key_ = nullptr;
+};
+
 DWORD RunGuardian(GuardianSignals& signals) {
   Win32GuardianPorts ports;
-  PipeServer pipe;
-  // Taken by someone else: guard on without it; the end button then only
-  // brings the guard back, and the parent uninstalls instead.
-  if (!pipe.ok()) ports.NoteError("creating the pipe");
+  std::vector<std::unique_ptr<PipeServer>> pipes;
+  for (DWORD n = 0; n < kPipeInstances; ++n) {
+    auto pipe = std::make_unique<PipeServer>(n == 0);
+    // Taken by someone else: guard on without it; the end button then only
+    // brings the guard back, and the parent uninstalls instead.
+    if (!pipe->ok()) {
+      ports.NoteError("creating the pipe");
+      break;
+    }
+    pipes.push_back(std::move(pipe));
+  }
+  ZoneWatch zone;
   guardian::Guardian guardian(ports);
   const auto list_sessions = [&] {
     std::set<DWORD> logging_off;
@@ -571,13 +630,19 @@ DWORD RunGuardian(GuardianSignals& signals) {
     }
     guardian.SessionsChanged(ports.ListSessions(logging_off), Clock::now());
   };
-  const auto answer = [&](DWORD session, std::string_view request) {
-    return guardian.Answer(ports.IdOf(session), request, Clock::now());
+  const auto answer = [&](DWORD session, DWORD pid, std::string_view request) {
+    return guardian.Answer(ports.IdOf(session), pid, request, Clock::now());
   };
   ports.note("the guardian runs");
   list_sessions();
   for (;;) {
-    std::vector<HANDLE> handles{signals.stop, signals.shutdown, signals.sessions_changed, pipe.event()};
+    std::vector<HANDLE> handles{signals.stop, signals.shutdown, signals.sessions_changed, signals.clock_changed,
+                                zone.event()};
+    DWORD pipe_ms = INFINITE;
+    for (const auto& pipe : pipes) {
+      handles.push_back(pipe->event());
+      pipe_ms = std::min(pipe_ms, pipe->MsLeft());
+    }
     const std::size_t first_guard = handles.size();
     std::vector<std::string> ids;
     for (const auto& [id, process] : ports.guards()) {
@@ -587,7 +652,7 @@ DWORD RunGuardian(GuardianSignals& signals) {
     }
     const auto until_tick = std::chrono::ceil<std::chrono::milliseconds>(guardian.NextTick() - Clock::now());
     const DWORD timeout =
-        std::min(pipe.MsLeft(), static_cast<DWORD>(std::clamp<long long>(until_tick.count(), 0, 60'000)));
+        std::min(pipe_ms, static_cast<DWORD>(std::clamp<long long>(until_tick.count(), 0, 60'000)));
     const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
     if (woke == WAIT_FAILED) {
       const DWORD error = GetLastError();
@@ -601,13 +666,26 @@ DWORD RunGuardian(GuardianSignals& signals) {
       break;
     }
     if (woke == WAIT_OBJECT_0 + 2) list_sessions();
-    if (woke == WAIT_OBJECT_0 + 3) pipe.Step(answer);
+    if (woke == WAIT_OBJECT_0 + 3) {
+      SYSTEMTIME t{};
+      GetLocalTime(&t);
+      char now[32];
+      wsprintfA(now, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+      ports.note(std::string("the clock was changed; the local time is now ") + now);
+    }
+    if (woke == WAIT_OBJECT_0 + 4) {
+      ports.note("the time zone was changed; it is now " + zone.Zone());
+      zone.Rearm();
+    }
+    // Every instance whose event is set, not only the first: none waits behind another.
+    for (const auto& pipe : pipes)
+      if (WaitForSingleObject(pipe->event(), 0) == WAIT_OBJECT_0) pipe->Step(answer);
     if (woke >= WAIT_OBJECT_0 + first_guard && woke < WAIT_OBJECT_0 + handles.size()) {
       const std::string id = ids[woke - WAIT_OBJECT_0 - first_guard];
       ports.guards().erase(id);
       guardian.GuardEnded(id, Clock::now());
     }
-    pipe.Expire();
+    for (const auto& pipe : pipes) pipe->Expire();
     guardian.Tick(Clock::now());
   }
   ports.note("the guardian stops");

@@ -24,6 +24,7 @@ struct GuardianSignals {
   HANDLE stop = nullptr;              // manual reset
   HANDLE shutdown = nullptr;          // manual reset: the machine goes down
   HANDLE sessions_changed = nullptr;  // auto reset
+  HANDLE clock_changed = nullptr;     // auto reset: someone set the clock
   std::mutex mutex;
   std::set<DWORD> logging_off;  // session numbers seen logging off
 };
