@@ -48,6 +48,10 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
   int message_box(std::string_view, unsigned) override { return 1; }
   std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
+  bool owns_settings() const override { return false; }
+  void set_proof(std::string) override {}
+  bool check_password(std::string_view) override { return false; }
+  bool write_first_run() override { return false; }
   bool announce_quit(std::string_view) override { return false; }
 };
 
@@ -57,6 +61,8 @@ class RecordingView final : public guard::Form1View, platform::Window, platform:
   platform::Timer& timer() override { return *this; }
   void set_clock_text(std::string_view text) override { calls.emplace_back(text); }
   void set_hours_text(std::string_view text) override { calls.emplace_back(text); }
+  void set_unlock_text(std::string_view text) override { calls.emplace_back(text); }
+  void show_notice(std::string_view text) override { calls.emplace_back(text); }
   std::string hours_text() const override { return {}; }
   void unload() override {}
   void set_window_pos(int after, unsigned flags) override { calls.push_back("pos " + std::to_string(after + flags)); }
