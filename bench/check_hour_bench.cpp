@@ -46,13 +46,14 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool exit_windows(unsigned, unsigned) override { return true; }
   bool start_process(std::string_view, int) override { return true; }
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
-  int message_box(std::string_view, unsigned) override { return 1; }
+  int message_box(std::string_view, unsigned, std::chrono::seconds) override { return 1; }
   std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
   bool owns_settings() const override { return false; }
   void set_proof(std::string) override {}
   bool check_password(std::string_view) override { return false; }
   bool write_first_run() override { return false; }
   bool announce_quit(std::string_view) override { return false; }
+  void report_state(std::string_view) override {}
 };
 
 class RecordingView final : public guard::Form1View, platform::Window, platform::Timer {
