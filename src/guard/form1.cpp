@@ -23,12 +23,22 @@ void Form1::CheckHour() {
     if (store::Val(store::ValueField(line)) == static_cast<double>(now.hour)) {
       ApplyCompactLayout();
       if (covers_ != nullptr) covers_->Release();
+      locked_ = false;
       return;
     }
   }
   ApplyLockedLayout(now);
   // After the main window: its maximised monitor is the one left uncovered.
   if (covers_ != nullptr) covers_->Lock();
+  locked_ = true;
+}
+
+void Form1::Heartbeat() {
+  const char* word = activity_ == Activity::asking     ? "asking"
+                     : activity_ == Activity::settings ? "settings"
+                     : locked_                         ? "locked"
+                                                       : "compact";
+  services_.guardian.report_state(word);
 }
 
 // Every tick applies its whole layout, so a moved, minimised or resized

@@ -52,6 +52,13 @@ class Form1 {
   // Rebuilds Label2 from the allowed hours, latest-listed first.
   void ShowAllowedHours();
 
+  // Tells the guardian what the window shows, from the window's own thread,
+  // whether or not the hour check runs; the view calls it every half second.
+  void Heartbeat();
+  // What the settings button has open: reported instead of the layout.
+  enum class Activity { none, asking, settings };
+  void set_activity(Activity activity) { activity_ = activity; }
+
   void Command1_Click();  // "锁屏": lock the workstation
   void Command2_Click();  // "设置": the password gate
   void Command3_Click();  // "关机": power off
@@ -79,6 +86,8 @@ class Form1 {
   SettingsDoor* door_ = nullptr;
   Covers* covers_ = nullptr;
   std::string parent_password_;
+  Activity activity_ = Activity::none;
+  bool locked_ = false;  // the last hour check's layout
 };
 
 }  // namespace qorvel::guard

@@ -29,6 +29,7 @@ class GuardianClient final : public platform::ProfileFile, public platform::Guar
   bool check_password(std::string_view typed) override;
   bool write_first_run() override;
   bool announce_quit(std::string_view password) override;
+  void report_state(std::string_view word) override;
 
  private:
   static void DefaultWait(std::chrono::milliseconds how_long);

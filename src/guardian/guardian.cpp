@@ -1,6 +1,8 @@
 #include "guardian/guardian.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/portable/ini_text.h"
@@ -60,7 +62,11 @@ void Guardian::SessionsChanged(const std::vector<Session>& sessions, Time now) {
       // guard itself within the grace.
       if (s.state != SessionState::active) continue;
       if (!s.coverable) ports_.note("session " + s.id + " of " + s.user + " cannot be covered (Wayland); no guard");
-      it = watches_.emplace(s.id, Watch{s, s.coverable ? Phase::waiting : Phase::closing, now + kLogonGrace}).first;
+      Watch watch;
+      watch.phase = s.coverable ? Phase::waiting : Phase::closing;
+      watch.due = now + kLogonGrace;
+      watch.last_cover = now;
+      it = watches_.emplace(s.id, std::move(watch)).first;
     }
     it->second.session = s;
     if (s.state == SessionState::closing) it->second.phase = Phase::closing;
@@ -85,9 +91,30 @@ void Guardian::GuardEnded(std::string_view session_id, Time now) {
   if (watch.due <= now) LookAt(watch, now);
 }
 
-std::string Guardian::Answer(std::string_view session_id, std::string_view line, Time now) {
+std::string Guardian::Answer(std::string_view session_id, Pid pid, std::string_view line, Time now) {
   const auto request = ParseRequest(line);
+  if (request && request->verb == Verb::state) {
+    // Reports come twice a second from every guard: no file to look at.
+    const auto it = watches_.find(session_id);
+    const bool known = std::find(std::begin(kStateWords), std::end(kStateWords), request->value) != std::end(kStateWords);
+    if (it == watches_.end() || !known) return FormatAnswer({});
+    Report(it->second, pid, request->value, now);
+    return FormatAnswer({Status::ok, {}});
+  }
   return FormatAnswer(request ? Handle(session_id, *request, now) : guardian::Answer{Status::no, {}});
+}
+
+void Guardian::Report(Watch& watch, Pid pid, std::string_view word, Time now) {
+  // Only the watched guard speaks for the screen; any other process of the
+  // session is at most a guard to adopt, once it proves to be one.
+  if (watch.phase != Phase::guarded || pid != watch.pid) {
+    watch.volunteer = pid;
+    watch.volunteer_at = now;
+    return;
+  }
+  watch.last_report = now;
+  watch.reported = true;
+  if (word != "compact") watch.last_cover = now;
 }
 
 guardian::Answer Guardian::Handle(std::string_view session_id, const Request& request, Time now) {
@@ -113,6 +140,7 @@ guardian::Answer Guardian::Handle(std::string_view session_id, const Request& re
     case Verb::erase: return Write(session_id, request, now);
     case Verb::check: return verdict(Prove(session_id, request.proof, now));
     case Verb::first_run: return {WriteFirstRun() ? Status::ok : Status::no, {}};
+    case Verb::state:
     case Verb::quit: break;
   }
   const auto it = watches_.find(session_id);
@@ -181,9 +209,49 @@ void Guardian::Tick(Time now) {
     CheckFile();
     next_file_check_ = now + kFileCheck;
   }
+  if (HourAllowed()) locked_since_.reset();
+  else if (!locked_since_) locked_since_ = now;
   for (auto& [id, watch] : watches_) {
+    CheckLiveness(watch, now);
     if (watch.phase == Phase::waiting && watch.due <= now) LookAt(watch, now);
+    CheckCover(watch, now);
   }
+}
+
+void Guardian::CheckLiveness(Watch& watch, Time now) {
+  if (watch.phase != Phase::guarded) return;
+  const Time since = watch.reported ? watch.last_report : watch.started;
+  if (now - since < (watch.reported ? kReportLimit : kFirstReportLimit)) return;
+  ports_.note("the guard of session " + watch.session.id + " stopped reporting; ending it");
+  ports_.end_guard(watch.session, watch.pid);
+  // Its end brings the next guard; until then, not again before another spell.
+  watch.last_report = now;
+  watch.reported = true;
+}
+
+void Guardian::CheckCover(Watch& watch, Time now) {
+  if (!locked_since_ || shutting_down_ || watch.session.state != SessionState::active || watch.phase == Phase::quit)
+    return;
+  if (now - std::max(*locked_since_, watch.last_cover) < kUncoveredLimit) return;
+  const std::string who = "session " + watch.session.id + " of " + watch.session.user;
+  // Tried again after another spell if the session is still there.
+  watch.last_cover = now;
+  if (watch.session.administrator) {
+    ports_.note(who + " is not covered in a locked hour; an administrator's session is not logged off");
+    return;
+  }
+  ports_.note(who + " is not covered in a locked hour; logging it off");
+  ports_.log_off(watch.session);
+}
+
+bool Guardian::HourAllowed() {
+  // Without a clock or a file nobody can say the hour is locked.
+  const auto hour = ports_.local_hour();
+  if (!hour || !copy_) return true;
+  BytesProfile profile(*copy_);
+  const auto lines = store::ReadProfileSection(profile, "HOUR", store::kSettingsFile);
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return store::Val(store::ValueField(line)) == *hour; });
 }
 
 Time Guardian::NextTick() const {
@@ -199,11 +267,18 @@ void Guardian::LookAt(Watch& watch, Time now) {
   // A guard started over a deleted file would write the first-run file.
   CheckFile();
   watch.started = now;
-  if (ports_.adopt_guard(watch.session)) {
+  watch.reported = false;
+  const auto volunteer = std::exchange(watch.volunteer, std::nullopt);
+  // The logon's own guard is adopted only while it reports.
+  if (volunteer && now - watch.volunteer_at < kReportLimit && ports_.adopt_guard(watch.session, *volunteer)) {
     watch.phase = Phase::guarded;
-  } else if (ports_.start_guard(watch.session)) {
+    watch.pid = *volunteer;
+    watch.reported = true;
+    watch.last_report = watch.volunteer_at;
+  } else if (const auto pid = ports_.start_guard(watch.session)) {
     ports_.note("started a guard in session " + watch.session.id);
     watch.phase = Phase::guarded;
+    watch.pid = *pid;
   } else {
     ports_.note("could not start a guard in session " + watch.session.id);
     watch.due = now + Backoff(++watch.quick_ends);

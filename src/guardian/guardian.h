@@ -6,6 +6,7 @@
 // decisions live here; each platform only reports sessions, guard ends and
 // requests, and carries out what it is asked.
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ namespace qorvel::guardian {
 
 using Time = std::chrono::steady_clock::time_point;
 using Duration = std::chrono::milliseconds;
+using Pid = std::uint64_t;  // a process, as the kernel names it
 
 // A session not covered by a guard for this long after it became active gets
 // one: the start-up entry normally starts it first.
@@ -32,6 +34,14 @@ inline constexpr Duration kSteadyRun{10'000};
 inline constexpr Duration kFileCheck{1'000};
 // A wrong password is answered at most this often per session.
 inline constexpr Duration kQuitTryGap{1'000};
+// A guard reports at least once a second; one silent this long is frozen or
+// hung, and is ended so that a new one takes its place. A new guard has
+// longer for its first report: a busy machine may take seconds to start it.
+inline constexpr Duration kReportLimit{3'000};
+inline constexpr Duration kFirstReportLimit{10'000};
+// In an hour the file does not allow, a session in front whose screen no
+// guard has reported covered for this long is logged off.
+inline constexpr Duration kUncoveredLimit{30'000};
 
 enum class SessionState {
   active,      // signed in, in front
@@ -43,7 +53,8 @@ struct Session {
   std::string id;  // unique for one logon (platforms that reuse ids add the logon time)
   std::string user;
   SessionState state = SessionState::active;
-  bool coverable = true;  // false for a Wayland session: no window can cover it
+  bool coverable = true;  // false for a Wayland or text session: no window can cover it
+  bool administrator = false;  // never logged off: an administrator can stop the guardian anyway
   friend bool operator==(const Session&, const Session&) = default;
 };
 
@@ -58,11 +69,19 @@ struct SettingsFile {
 class Ports {
  public:
   virtual ~Ports() = default;
-  // Watches a guard already running in the session, if there is one; its end
-  // is reported through Guardian::GuardEnded.
-  virtual bool adopt_guard(const Session& session) = 0;
+  // Watches this process, which reported as a guard, if it is one of the
+  // session's (its user's, running the guard's executable, on the session's
+  // display); its end is reported through Guardian::GuardEnded.
+  virtual bool adopt_guard(const Session& session, Pid pid) = 0;
   // Starts a guard in the session as its user and watches it.
-  virtual bool start_guard(const Session& session) = 0;
+  virtual std::optional<Pid> start_guard(const Session& session) = 0;
+  // Ends a watched guard that stopped reporting, whatever its state (a
+  // stopped process too); its end comes through GuardEnded.
+  virtual void end_guard(const Session& session, Pid pid) = 0;
+  // Logs the session off (WTSLogoffSession, logind's TerminateSession).
+  virtual void log_off(const Session& session) = 0;
+  // The hour of the machine's own clock and time zone; nullopt if unknown.
+  virtual std::optional<int> local_hour() = 0;
   virtual void note(std::string_view line) = 0;
   virtual SettingsFile read_settings() = 0;
   // Creates the settings file with these bytes; never replaces one that exists.
@@ -92,9 +111,9 @@ class Guardian {
   // The machine is shutting down: no session gets a new guard.
   void ShuttingDown();
   void GuardEnded(std::string_view session_id, Time now);
-  // One request line from a process of `session_id` (as the kernel names
-  // it; "" for none) and the answer line to send back.
-  [[nodiscard]] std::string Answer(std::string_view session_id, std::string_view line, Time now);
+  // One request line from process `pid` of `session_id`, both as the
+  // kernel names them ("" for no session), and the answer line to send back.
+  [[nodiscard]] std::string Answer(std::string_view session_id, Pid pid, std::string_view line, Time now);
   // Runs what is due: starts, back-offs, the settings file.
   void Tick(Time now);
   // When Tick must run next at the latest.
@@ -108,9 +127,19 @@ class Guardian {
     Time due{};  // when a waiting session is looked at
     Time started{};
     int quick_ends = 0;
+    Pid pid = 0;              // the guard watched while guarded
+    Time last_report{};       // its last report
+    bool reported = false;    // since it started
+    Time last_cover{};        // its last report of a covered screen, or when the session was seen
+    std::optional<Pid> volunteer;  // a process of the session that reported without being watched
+    Time volunteer_at{};
   };
   void LookAt(Watch& watch, Time now);
   void CheckFile();
+  void Report(Watch& watch, Pid pid, std::string_view word, Time now);
+  void CheckLiveness(Watch& watch, Time now);
+  void CheckCover(Watch& watch, Time now);
+  [[nodiscard]] bool HourAllowed();
   guardian::Answer Handle(std::string_view session_id, const Request& request, Time now);
   enum class Proof { right, wrong, wait };
   Proof Prove(std::string_view session_id, std::string_view password, Time now);
@@ -123,6 +152,7 @@ class Guardian {
   std::map<std::string, Time, std::less<>> last_wrong_;  // per session
   Time next_file_check_{};
   bool shutting_down_ = false;
+  std::optional<Time> locked_since_;  // since when the hour has been one the file does not allow
 };
 
 // The password the settings file asks for, read from its bytes by the same

@@ -6,8 +6,8 @@
 namespace qorvel::guardian {
 namespace {
 
-constexpr std::array<std::string_view, 6> kVerbs = {"read", "write", "erase", "check", "firstrun", "quit"};
-constexpr std::array<std::size_t, 6> kFieldCounts = {2, 4, 3, 1, 0, 1};
+constexpr std::array<std::string_view, 7> kVerbs = {"read", "write", "erase", "check", "firstrun", "quit", "state"};
+constexpr std::array<std::size_t, 7> kFieldCounts = {2, 4, 3, 1, 0, 1, 1};
 constexpr std::array<std::string_view, 4> kStatuses = {"ok", "no", "busy", "fail"};
 constexpr std::string_view kHex = "0123456789ABCDEF";
 
@@ -77,6 +77,7 @@ std::string FormatRequest(const Request& request) {
   if (request.verb == Verb::write) fields = {all[0], all[1], all[2], request.proof};
   if (request.verb == Verb::erase) fields = {all[0], all[1], request.proof};
   if (request.verb == Verb::check || request.verb == Verb::quit) fields = {request.proof};
+  if (request.verb == Verb::state) fields = {request.value};
   for (const auto field : fields) {
     line += ' ';
     Encode(line, field);
@@ -105,6 +106,7 @@ std::optional<Request> ParseRequest(std::string_view line) {
     case Verb::erase: request.section = text[0], request.key = text[1], request.proof = text[2]; break;
     case Verb::check:
     case Verb::quit: request.proof = text[0]; break;
+    case Verb::state: request.value = text[0]; break;
     case Verb::first_run: break;
   }
   const bool sectioned = request.verb == Verb::read || request.verb == Verb::write || request.verb == Verb::erase;

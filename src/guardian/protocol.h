@@ -9,6 +9,10 @@
 
 namespace qorvel::guardian {
 
+// The words a guard reports: its screen locked, its compact button, its
+// password prompt open, its settings window open.
+inline constexpr std::string_view kStateWords[] = {"locked", "compact", "asking", "settings"};
+
 // Longer request lines are refused unread: a section, key, value and
 // password of the settings window fit many times over.
 inline constexpr std::size_t kMaxRequestLine = 4096;
@@ -20,12 +24,14 @@ enum class Verb {
   check,      // check PASSWORD: is it the stored one?
   first_run,  // firstrun: the first-run file, if there is neither file nor copy
   quit,       // quit PASSWORD: the parent ends the guard
+  state,      // state WORD: the guard's report, at least once a second
 };
 
 struct Request {
   Verb verb = Verb::read;
   std::string section, key, value;
   std::string proof;  // the password, for every verb that carries one
+  // A write's value; a state report's word (one of kStateWords).
   friend bool operator==(const Request&, const Request&) = default;
 };
 

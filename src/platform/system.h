@@ -60,6 +60,9 @@ class GuardianLink {
   // Tells the guardian that the parent ends the guard, proven by the
   // password. False when no guardian took it (none runs, or it refused).
   virtual bool announce_quit(std::string_view password) = 0;
+  // Tells the guardian what the guard shows: "locked", "compact", "asking"
+  // or "settings". A guard that stops telling is taken for frozen.
+  virtual void report_state(std::string_view word) = 0;
 };
 
 // How a guard reaches the guardian: one request line, one answer line.

@@ -18,8 +18,10 @@ void PasswordGate::open() {
   // asks, and a refused or unanswered check opens nothing.
   const std::optional<std::string> stored =
       guardian.owns_settings() ? std::nullopt : std::optional(StoredPassword(services_.profile));
+  form1_.set_activity(guard::Form1::Activity::asking);
   const std::string typed =
       services_.dialogs.input_box("请输入密码", "app", /*masked=*/true, kPasswordPromptLimit);
+  form1_.set_activity(guard::Form1::Activity::none);
 
   if (stored ? typed == *stored : guardian.check_password(typed)) {
     form1_.set_parent_password(typed);
@@ -28,7 +30,9 @@ void PasswordGate::open() {
     // The settings window may open on any monitor; the next tick after it
     // closes raises the covers again.
     if (auto* covers = form1_.covers()) covers->Lower();
+    form1_.set_activity(guard::Form1::Activity::settings);
     form2_.show_modal();  // its close turns the timer back on
+    form1_.set_activity(guard::Form1::Activity::none);
     return;
   }
   // A wrong guess must not switch the guard off; the next tick puts back

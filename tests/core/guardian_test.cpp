@@ -18,8 +18,19 @@ using Log = std::vector<std::string>;
 using State = SettingsFile::State;
 
 struct FakePorts final : Ports {
-  bool adopt_guard(const Session& s) override { return running.contains(s.id) && Note("adopt " + s.id); }
-  bool start_guard(const Session& s) override { return Note("start " + s.id) && !start_fails && running.insert(s.id).second; }
+  bool adopt_guard(const Session& s, Pid pid) override {
+    Note("adopt " + s.id + " " + std::to_string(pid));
+    return !decoy && guards.emplace(s.id, pid).second;
+  }
+  std::optional<Pid> start_guard(const Session& s) override {
+    Note("start " + s.id);
+    if (start_fails) return std::nullopt;
+    guards[s.id] = ++last_pid;
+    return last_pid;
+  }
+  void end_guard(const Session& s, Pid pid) override { Note("end " + s.id + " " + std::to_string(pid)); }
+  void log_off(const Session& s) override { Note("logoff " + s.id); }
+  std::optional<int> local_hour() override { return hour; }
   void note(std::string_view line) override { notes += std::string(line) + "\n"; }
   SettingsFile read_settings() override { return file; }
   bool write_setting(std::string_view section, std::string_view key, std::optional<std::string_view> value) override {
@@ -42,8 +53,10 @@ struct FakePorts final : Ports {
     std::erase(s, '\r');
     std::replace(s.begin(), s.end(), '\n', '/'); log.push_back(std::move(s)); return true; }
   Log log;
-  std::set<std::string> running;
-  bool start_fails = false, write_fails = false;
+  std::map<std::string, Pid> guards;  // running, by session
+  Pid last_pid = 99;
+  std::optional<int> hour;
+  bool start_fails = false, write_fails = false, decoy = false;
   int protects = 0;
   std::string notes;
   SettingsFile file;
@@ -51,15 +64,19 @@ struct FakePorts final : Ports {
 };
 
 // Runs a story, one step a line: "T word args" with T in ms. Words: active,
-// background, closing, wayland, gone (the session list), running (a guard the
-// logon started), kill, quit SESSION PASSWORD, send SESSION REQUEST (the rest
-// of the step, "-" for no session), tick, next, shutdown, file BYTES, delete,
-// unreadable, hostile, startfails, writefails. Logged bytes show line ends as
-// "/", so "/" in a file's BYTES ends a line; "\\" in a request is a NUL.
+// admin, background, closing, wayland, gone (the session list), kill SESSION,
+// quit SESSION PASSWORD, send SESSION REQUEST (the rest of the step, "-" for
+// no session), report SESSION PID WORD, tick, next, shutdown, file BYTES,
+// delete, unreadable, hostile, startfails, writefails, decoy (adoptions
+// fail), hour H (the machine's), reporting WORD|quiet. Until "reporting
+// quiet", every running guard reports "compact" (or the WORD given) before
+// each tick. Logged bytes show line ends as "/", so "/" in a file's BYTES
+// ends a line.
 Log Tell(const std::string& story, std::optional<std::string> copy = std::nullopt, FakePorts&& ports = {}) {
   ports.copy = std::move(copy);
   Guardian guardian(ports);
   std::map<std::string, Session> sessions;
+  std::string reporting = "compact";
   std::istringstream lines(story);
   for (std::string line; std::getline(lines, line, ';');) {
     std::istringstream in(line);
@@ -67,23 +84,30 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
     std::string word, id, password;
     in >> ms >> word;
     const Time now = Time{} + Duration(ms);
-    if ((word == "active" || word == "background" || word == "closing" || word == "wayland" || word == "gone") && in >> id) {
+    if ((word == "active" || word == "admin" || word == "background" || word == "closing" || word == "wayland" ||
+         word == "gone") && in >> id) {
       const auto state = word == "background" ? SessionState::background
                          : word == "closing" ? SessionState::closing : SessionState::active;
-      sessions[id] = {id, "kid", state, word != "wayland"};
+      sessions[id] = {id, "kid", state, word != "wayland", word == "admin"};
       if (word == "gone") sessions.erase(id);
       std::vector<Session> list;
       for (const auto& [key, s] : sessions) list.push_back(s);
       guardian.SessionsChanged(list, now);
     }
-    if (word == "running" && in >> id) ports.running.insert(id);
-    if (word == "kill" && in >> id) ports.running.erase(id), guardian.GuardEnded(id, now);
-    if (word == "quit" && in >> id >> password) ports.Note("answer " + guardian.Answer(id, "quit " + password + "\n", now));
+    if (word == "kill" && in >> id) ports.guards.erase(id), guardian.GuardEnded(id, now);
+    if (word == "quit" && in >> id >> password) ports.Note("answer " + guardian.Answer(id, 0, "quit " + password + "\n", now));
     if (word == "send" && in >> id && in.get()) {
       std::string request;
       std::getline(in, request);
-      ports.Note("answer " + guardian.Answer(id == "-" ? "" : id, request + "\n", now));
+      ports.Note("answer " + guardian.Answer(id == "-" ? "" : id, 0, request + "\n", now));
     }
+    Pid pid = 0;
+    if (word == "report" && in >> id >> pid >> password) (void)guardian.Answer(id, pid, "state " + password + "\n", now);
+    if (word == "reporting") in >> reporting;
+    if (word == "hour") ports.hour.emplace(), in >> *ports.hour;
+    if (word == "decoy") ports.decoy = true;
+    if (word == "tick" && reporting != "quiet")
+      for (const auto& [session, guard] : ports.guards) (void)guardian.Answer(session, guard, "state " + reporting + "\n", now);
     if (word == "tick") guardian.Tick(now);
     if (word == "next") ports.Note("next " + std::to_string((guardian.NextTick() - Time{}) / Duration(1)));
     if (word == "shutdown") guardian.ShuttingDown();
@@ -101,7 +125,7 @@ Log Tell(const std::string& story, std::optional<std::string> copy = std::nullop
 TEST(Guardian, OneGuardPerSessionBroughtBackWhateverEndedIt) {
   const struct { const char* story; Log calls; } rows[] = {
       // The logon's own start-up entry is adopted after the grace, never doubled.
-      {"0 active 1; 0 active 2; 0 running 2; 10000 tick; 20000 tick", {"start 1", "adopt 2"}},
+      {"0 active 1; 0 active 2; 9500 report 2 77 locked; 10000 tick; 20000 tick", {"start 1", "adopt 2 77"}},
       // Ended by anything: back at once.
       {"0 active 1; 10000 tick; 30000 kill 1; 40000 kill 1", {"start 1", "start 1", "start 1"}},
       {"0 active 1; 10000 tick; 30000 background 1; 30000 kill 1", {"start 1", "start 1"}},
@@ -127,6 +151,64 @@ TEST(Guardian, OneGuardPerSessionBroughtBackWhateverEndedIt) {
       {"0 active 1; 10000 tick; 20000 gone 1; 20000 active 2; 29999 tick; 30000 tick", {"start 1", "start 2"}},
   };
   for (const auto& r : rows) EXPECT_EQ(Tell(r.story), r.calls) << r.story;
+}
+
+TEST(Guardian, AGuardThatStopsReportingIsEndedAndOnlyAReportingOneIsAdopted) {
+  const struct { const char* story; Log calls; } rows[] = {
+      // Frozen: silent for 3 s after its last report; its end brings the next guard.
+      {"0 active 1; 10000 tick; 10500 report 1 100 locked; 13499 tick; 13500 tick; 13600 kill 1",
+       {"start 1", "end 1 100", "start 1"}},
+      // A new guard has 10 s for its first report.
+      {"0 active 1; 10000 tick; 19999 tick; 20000 tick", {"start 1", "end 1 100"}},
+      // Not again before another spell, while its end has not come.
+      {"0 active 1; 10000 tick; 20000 tick; 21000 tick; 23000 tick", {"start 1", "end 1 100", "end 1 100"}},
+      // A word that is no state is no report.
+      {"0 active 1; 10000 tick; 10500 report 1 100 locked; 12000 report 1 100 bogus; 13500 tick", {"start 1", "end 1 100"}},
+      // Another process of the session does not speak for the guard.
+      {"0 active 1; 10000 tick; 10500 report 1 100 locked; 12000 report 1 555 locked; 13500 tick",
+       {"start 1", "end 1 100"}},
+      // The logon's guard is adopted only if it reported lately, and only if it is one.
+      {"0 active 1; 6999 report 1 77 locked; 10000 tick", {"start 1"}},
+      {"0 active 1; 7001 report 1 77 locked; 10000 tick; 12000 report 1 77 locked; 14999 tick; 15000 tick",
+       {"adopt 1 77", "end 1 77"}},
+      {"0 active 1; 0 decoy; 9000 report 1 77 locked; 10000 tick", {"adopt 1 77", "start 1"}},
+      // A report from a session the guardian does not know changes nothing.
+      {"0 active 1; 9000 report 2 77 locked; 10000 tick", {"start 1"}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(Tell("0 reporting quiet;" + std::string(r.story)), r.calls) << r.story;
+}
+
+TEST(Guardian, LogsOffASessionInFrontLeftUncoveredInALockedHour) {
+  const std::string file = "[HOUR]/hou8=8/[mm]/nober=pw/";
+  const struct { const char* story; Log calls; } rows[] = {
+      // 30 s without a report of a covered screen, from the session's start or the hour's.
+      {"0 hour 3; 0 active 1; 0 tick; 10000 tick; 29999 tick; 30000 tick", {"start 1", "logoff 1"}},
+      {"0 hour 3; 0 reporting locked; 0 active 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+      {"0 hour 3; 0 reporting asking; 0 active 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+      {"0 hour 3; 0 reporting settings; 0 active 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+      {"0 hour 8; 0 active 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+      {"0 hour 8; 0 active 1; 0 tick; 10000 tick; 50000 hour 3; 50000 tick; 79999 tick; 80000 tick",
+       {"start 1", "logoff 1"}},
+      // Asked again after another spell while the session stays.
+      {"0 hour 3; 0 active 1; 0 tick; 10000 tick; 30000 tick; 59999 tick; 60000 tick", {"start 1", "logoff 1", "logoff 1"}},
+      // A process other than the guard cannot cover for it.
+      {"0 hour 3; 0 active 1; 0 tick; 10000 tick; 29000 report 1 555 locked; 30000 tick", {"start 1", "logoff 1"}},
+      // No guard can cover a Wayland session.
+      {"0 hour 3; 0 wayland 1; 0 tick; 30000 tick", {"logoff 1"}},
+      // Never an administrator, a session in the background, one the parent let go, or with no clock.
+      {"0 hour 3; 0 admin 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+      {"0 hour 3; 0 active 1; 0 tick; 10000 tick; 20000 background 1; 60000 tick", {"start 1"}},
+      {"0 hour 3; 0 active 1; 0 tick; 10000 tick; 20000 quit 1 pw; 20000 kill 1; 60000 tick", {"start 1", "answer ok/"}},
+      {"0 hour 3; 0 shutdown; 0 active 1; 0 tick; 60000 tick", {}},
+      {"0 active 1; 0 tick; 10000 tick; 60000 tick", {"start 1"}},
+  };
+  for (const auto& r : rows) {
+    Log expected = {"copy " + file};
+    expected.insert(expected.end(), r.calls.begin(), r.calls.end());
+    EXPECT_EQ(Tell("0 file " + file + "; 0 tick;" + r.story), expected) << r.story;
+  }
+  // Without a settings file nobody knows the hour is locked.
+  EXPECT_EQ(Tell("0 hour 3; 0 active 1; 0 tick; 10000 tick; 60000 tick"), Log{"start 1"});
 }
 
 TEST(Guardian, OnlyTheParentsPasswordEndsTheGuardForTheSession) {
@@ -213,9 +295,9 @@ TEST(Guardian, LogsEachChangeWithItsSessionAndNeverThePassword) {
   FakePorts ports;
   ports.file = {State::present, "[mm]\nnober=old\n"};
   Guardian guardian(ports);
-  EXPECT_EQ(guardian.Answer("7", "write mm nober s3cret old\n", Time{}), "ok\n");
-  EXPECT_EQ(guardian.Answer("7", "check s3cret\n", Time{}), "ok\n");
-  EXPECT_EQ(guardian.Answer("7", "write mm nober x guess\n", Time{}), "no\n");
+  EXPECT_EQ(guardian.Answer("7", 0, "write mm nober s3cret old\n", Time{}), "ok\n");
+  EXPECT_EQ(guardian.Answer("7", 0, "check s3cret\n", Time{}), "ok\n");
+  EXPECT_EQ(guardian.Answer("7", 0, "write mm nober x guess\n", Time{}), "no\n");
   EXPECT_NE(ports.notes.find("[mm] nober from session 7"), std::string::npos) << ports.notes;
   for (const char* secret : {"s3cret", "old", "guess"}) EXPECT_EQ(ports.notes.find(secret), std::string::npos) << ports.notes;
 }
@@ -236,7 +318,7 @@ TEST(Guardian, WritesTheFirstRunFileOnlyWhenThereIsNothingToPutBack) {
     ports.copy = r.copy;
     ports.file = {r.state, r.state == State::present ? "B" : ""};
     Guardian guardian(ports);
-    EXPECT_EQ(guardian.Answer("1", "firstrun\n", Time{}), r.answer) << r.bytes;
+    EXPECT_EQ(guardian.Answer("1", 0, "firstrun\n", Time{}), r.answer) << r.bytes;
     EXPECT_EQ(ports.file.bytes, r.bytes);
     // At start, and after whatever it created.
     EXPECT_EQ(ports.protects, r.protects) << r.bytes;
@@ -268,6 +350,7 @@ TEST(Protocol, EveryRequestRoundTripsAndMalformedLinesAreRefused) {
       {{Verb::check, {}, {}, {}, ""}, "check \n"},
       {{Verb::first_run, {}, {}, {}, {}}, "firstrun\n"},
       {{Verb::quit, {}, {}, {}, "907"}, "quit 907\n"},
+      {{Verb::state, {}, {}, "locked", {}}, "state locked\n"},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(FormatRequest(r.request), r.line);
@@ -276,7 +359,7 @@ TEST(Protocol, EveryRequestRoundTripsAndMalformedLinesAreRefused) {
   const std::string longest = "check " + std::string(kMaxRequestLine - 7, 'a') + "\n";
   EXPECT_TRUE(ParseRequest(longest));
   const std::string malformed[] = {
-      "", "quit 907", "QUIT 907\n", "hello\n", "check a b\n", "quit\n", "firstrun x\n", "write mm nober x\n",
+      "", "quit 907", "QUIT 907\n", "hello\n", "check a b\n", "quit\n", "state\n", "state a b\n", "firstrun x\n", "write mm nober x\n",
       "read  x\n", "read %20 x\n", "write HOUR  5 p\n", "erase HOUR %20%20 p\n",      // an empty or blank section or key
       "write mm nober a%0Ab p\n", "write mm nober a%0Db p\n", "write mm nober a%00b p\n",  // a line break or NUL in a field
       "write mm nober a\nb p\n", "check a\tb\n", "check %4\n", "check %zz\n", "check %4a\n",

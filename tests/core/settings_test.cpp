@@ -46,6 +46,7 @@ struct ScriptedForm2 final : settings::Form2Host, settings::Form2View {
       if (word == "clear") text1.clear();
       if (word == "save") f.Command3_Click();
       if (word == "end") f.Command4_Click();
+      if (word == "beat") form1.Heartbeat();
     }
     if (!closed) close();
   }
@@ -109,6 +110,22 @@ TEST(PasswordGate, OpensOnlyOnTheExactPasswordAndAlwaysRestartsTheGuard) {
     EXPECT_EQ(r.File(), c.file.value_or("<none>")) << "the gate never writes";
     EXPECT_EQ(r.Calls([&] { r.form.Timer1_Timer(); }).back(), "raise 1280,0,2304,768");
   }
+}
+
+TEST(Heartbeat, TellsTheGuardianWhatTheWindowShowsWhileTheHourCheckIsOff) {
+  Rig r;
+  r.SetFile(SettingsFile({"5"}));
+  r.fx.clock.set_hour(5);
+  r.form.Timer1_Timer();
+  r.form.Heartbeat();
+  r.fx.clock.set_hour(6);
+  r.form.Timer1_Timer();
+  r.form.Heartbeat();
+  r.fx.system.while_asking = [&] { r.form.Heartbeat(); };
+  r.Press("907", "beat");
+  r.form.Heartbeat();  // closed, the timer on again: the layout of the last check
+  r.Press("wrong");
+  EXPECT_EQ(r.fx.system.reports, (Log{"compact", "locked", "asking", "settings", "locked", "asking"}));
 }
 
 TEST(Form2, ASaveThatDoesNotLandIsSaidAndTheWindowShowsTheFile) {

@@ -1,6 +1,7 @@
 #pragma once
 // Fakes of the services and the windows. They share one log, so a test can
 // check the order of calls across services.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -93,6 +94,7 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   }
   std::string input_box(std::string_view prompt, std::string_view title, bool masked, std::chrono::seconds limit) override {
     Note("input " + std::string(prompt) + " / " + std::string(title) + (masked ? " masked " : " ") + Str(limit.count()));
+    if (while_asking) while_asking();
     return typed;
   }
   // Without `guardian_password` no guardian owns the file: the guard reads it itself.
@@ -103,12 +105,15 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   }
   bool write_first_run() override { return Note("guardian first run"); }
   bool announce_quit(std::string_view password) override { return Note("guardian quit " + std::string(password)); }
+  void report_state(std::string_view word) override { reports.emplace_back(word); }
+  std::vector<std::string> reports;
   bool Note(std::string entry) { log.push_back(std::move(entry)); return true; }
   Log& log;
   const MemoryProfileFile& profile;
   bool previous = false, existence_unknown = false, registry_fails = false;
   std::string directory = "D:\\tools", typed;
   std::optional<std::string> guardian_password;
+  std::function<void()> while_asking;  // runs while the input box is up
   int answer = 2;  // IDCANCEL
 };
 

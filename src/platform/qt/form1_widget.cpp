@@ -89,6 +89,8 @@ Form1Widget::Form1Widget(platform::Services& services)
 
   timer1_.setInterval(kTimer1Interval);
   connect(&timer1_, &QTimer::timeout, this, [this] { form_.Timer1_Timer(); });
+  heartbeat_.setInterval(kTimer1Interval);
+  connect(&heartbeat_, &QTimer::timeout, this, [this] { form_.Heartbeat(); });
 
   LayOut();
   resize(X(kDesignWidth), Y(kDesignHeight));
@@ -116,6 +118,7 @@ void Form1Widget::show_design() {
   show();
   shown_ = true;
   ArmTimer();
+  heartbeat_.start();
 }
 
 // The clock is set at every tick and changes once a second: the same text

@@ -74,6 +74,7 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
   QTimer timer1_;
+  QTimer heartbeat_;  // the guardian hears from this thread even while Timer1 is off
   bool timer_enabled_ = true;
   bool shown_ = false;
   bool unloading_ = false;

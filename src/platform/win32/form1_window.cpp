@@ -107,6 +107,8 @@ void Form1Window::show() {
   UpdateWindow(hwnd_);
   shown_ = true;
   ArmTimer();
+  // The guardian hears from the window's thread even while Timer1 is off.
+  SetTimer(hwnd_, kHeartbeat, kTimer1Interval, nullptr);
 }
 
 int Form1Window::TwipsToPixelsX(int twips) const { return MulDiv(twips, dpi_x_, 1440); }
@@ -280,6 +282,7 @@ LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();
+      if (wp == kHeartbeat) form_.Heartbeat();
       return 0;
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED) {

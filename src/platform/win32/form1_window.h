@@ -26,6 +26,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   };
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 500;  // ms
+  static constexpr UINT_PTR kHeartbeat = 2;
 
   // Creates the window hidden at its design size, with its Form1 presenter.
   explicit Form1Window(platform::Services& services);
