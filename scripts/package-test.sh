@@ -22,7 +22,8 @@ for dep in qt6-qpa-plugins libqt6widgets6 libqt6dbus6; do
 done
 contents="$(dpkg-deb -c "$deb")"
 for path in ./usr/bin/qorvel ./usr/bin/qorvel-guardian ./usr/lib/systemd/system/qorvel-guardian.service \
-  ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg; do
+  ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg \
+  ./usr/share/polkit-1/rules.d/10-qorvel-timezone.rules; do
   grep -q " $path\$" <<<"$contents" || fail "missing $path"
 done
 ! grep -q 'autostart' <<<"$contents" || fail "the package registers autostart itself"
@@ -62,6 +63,12 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
   [ "$(grep guardian /run/systemd/calls | tr "\n" ,)" = "stop qorvel-guardian.service,enable qorvel-guardian.service,restart qorvel-guardian.service," ] ||
     fail "systemctl calls on installing: $(cat /run/systemd/calls)"
   [ -x /usr/bin/qorvel ] || fail "no /usr/bin/qorvel"
+  # Changing the time zone asks for an administrator; polkit reads the rule as installed.
+  grep -q "org.freedesktop.timedate1.set-timezone" /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules &&
+    grep -q "polkit.Result.AUTH_ADMIN_KEEP" /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules ||
+    fail "no time zone rule for polkit"
+  [ "$(stat -c %a.%U /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules)" = 644.root ] ||
+    fail "the polkit rule is $(stat -c %a.%U /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules)"
   [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "installing registered autostart"
   # No user may read the file, nor create or replace one.
   for try in "cat /var/lib/qorvel/mdb.ini" \
