@@ -27,6 +27,21 @@ for path in ./usr/bin/qorvel ./usr/bin/qorvel-guardian ./usr/lib/systemd/system/
   grep -q " $path\$" <<<"$contents" || fail "missing $path"
 done
 ! grep -q 'autostart' <<<"$contents" || fail "the package registers autostart itself"
+# The polkit rule, run as polkit runs it where node is at hand: an administrator
+# for the time zone, no answer (the desktop's own) for anything else.
+if command -v node >/dev/null; then
+  answers="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/polkit-1/rules.d/10-qorvel-timezone.rules |
+    node -e 'let rules = [], text = require("fs").readFileSync(0, "utf8");
+      const polkit = {addRule: (f) => rules.push(f), Result: {AUTH_ADMIN_KEEP: "auth_admin_keep"}};
+      eval(text);
+      for (const id of ["org.freedesktop.timedate1.set-timezone", "org.freedesktop.timedate1.set-time",
+                        "org.freedesktop.login1.power-off"])
+        console.log(id, rules.map((r) => r({id}, {user: "kid"})).find((a) => a !== undefined));')" ||
+    fail "polkit's rule does not run: $answers"
+  [ "$answers" = "org.freedesktop.timedate1.set-timezone auth_admin_keep
+org.freedesktop.timedate1.set-time undefined
+org.freedesktop.login1.power-off undefined" ] || fail "polkit's rule answers: $answers"
+fi
 
 # Inside the namespace: install, start-up entry and settings as a user would
 # leave them, remove, purge.
