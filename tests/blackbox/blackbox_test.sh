@@ -7,7 +7,7 @@
 # As real root it also runs the guardian beside a second stand-in logind, with
 # the session and its guard an unprivileged account's.
 # QORVEL_BLACKBOX_ONLY="part ..." runs only those parts (scripts/mutants);
-# "guardian" runs guardian-restarts, -ends, -file, -folder and -liveness, each also alone;
+# "guardian" runs guardian-restarts, -ends, -file, -folder, -frozen and -logoff, each also alone;
 # restart-figure, the guardian's restart measured for scripts/figures, runs
 # only when named.
 #   blackbox_test.sh QORVEL_EXE FAKE_LOGIND QORVEL_GUARDIAN
@@ -259,7 +259,7 @@ fi
 # the session, and brings it back however it ends: signals, or its X
 # connection cut (exit code 1).
 if [ -z "${QORVEL_BLACKBOX_USERNS:-}" ] && { runs guardian || runs guardian-restarts || runs guardian-ends ||
-  runs guardian-file || runs guardian-folder || runs guardian-liveness; }; then
+  runs guardian-file || runs guardian-folder || runs guardian-frozen || runs guardian-logoff; }; then
   # Each part alone, or all of them as "guardian".
   part() {
     local only=" ${QORVEL_BLACKBOX_ONLY:-guardian} "
@@ -485,8 +485,10 @@ PY
   # display or from another file; and the sessions no guard covers for 30 s
   # are logged off: an X11 session in a kill loop every 50 ms, a Wayland
   # session and a text console, not an administrator's. The 30 s run beside
-  # the rest.
-  if part guardian-liveness; then
+  # the rest. Each half also runs alone: guardian-frozen, guardian-logoff.
+  frozen=$(part guardian-frozen && echo 1) logoff=$(part guardian-logoff && echo 1)
+  if [ -n "$frozen$logoff" ]; then
+    test="guardian-frozen and -logoff"
     clean
     # One allowed hour, twelve away from the guardian's: its zone is the
     # machine's (no TZ), as this date's without TZ.
@@ -499,41 +501,48 @@ PY
       fail "cannot add the account $kid2"
     xhost "+SI:localuser:$kid2" >/dev/null 2>&1
     calls="$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
-    for s in "c2 x11 $kid2" "w1 wayland $kid" "t1 tty $kid" "a1 tty $parent"; do
+    for s in ${logoff:+"c2 x11 $kid2" "w1 wayland $kid" "t1 tty $kid" "a1 tty $parent"}; do
       read -r id type user <<<"$s"
       logind SetSessionOf "string:$id" "string:$type" string:active "string:$user" || fail "the stand-in refused $s"
     done
     : >"$calls"
     start_guardian
     from=$(date +%s%N)
-    # The child's kill loop on its session's guards, as its own account.
-    setpriv --reuid="$kid2" --regid="$kid2" --clear-groups bash -c \
-      'while [ ! -e "$1" ]; do pkill -KILL -U "$(id -u)" -x qorvel; sleep 0.05; done' - "$QORVEL_BLACKBOX_TMP/loop-ends" &
-    loop=$!
-    pids+=("$loop")
+    # The child's kill loop on its session's guards, as its own account; it
+    # ends with the test's folder too.
+    if [ -n "$logoff" ]; then
+      setpriv --reuid="$kid2" --regid="$kid2" --clear-groups bash -c \
+        'while [ -d "${1%/*}" ] && [ ! -e "$1" ]; do pkill -KILL -U "$(id -u)" -x qorvel; sleep 0.05; done' - \
+        "$QORVEL_BLACKBOX_TMP/loop-ends" &
+      loop=$!
+      pids+=("$loop")
+    fi
     new_guard 0
     logged "guard $guard of session c1 reports"
+  fi
+  if [ -n "$frozen" ]; then
     # The real program, run by the child in session c1 on a display of its own.
-    for n in $(seq 141 190); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-    Xvfb ":$n" -screen 0 320x240x24 -nolisten tcp >/dev/null 2>&1 &
+    # The server picks a free display and names it.
+    Xvfb -displayfd 5 -screen 0 320x240x24 -nolisten tcp 5>"$QORVEL_BLACKBOX_TMP/display" >/dev/null 2>&1 &
     pids+=($!)
-    DISPLAY=:$n wait_for 'xdpyinfo >/dev/null 2>&1' || fail "no second display"
+    wait_for '[ -n "$(cat "$QORVEL_BLACKBOX_TMP/display")" ]' && n=$(cat "$QORVEL_BLACKBOX_TMP/display") &&
+      DISPLAY=:$n wait_for 'xdpyinfo >/dev/null 2>&1' || fail "no second display"
     XDG_SESSION_ID=c1 DISPLAY=:$n "${kid_env[@]}" "$exe" >/dev/null 2>&1 &
     decoy=$!
     pids+=("$decoy")
     DISPLAY=:$n wait_window "$decoy" Qorvel >/dev/null || fail "the copy on :$n did not come up"
     # Stopped, it reports no more: a new guard's window within 5 s (asserted
     # within 10 s, which a loaded 2-core machine meets).
-    test="guardian-liveness (kill -STOP)"
+    test="guardian-frozen (kill -STOP)"
     old=$guard stopped=$(date +%s%N)
     kill -STOP "$guard"
     wait_for 'grep -q "watching guard $decoy" "$glog" || one_new_guard "$old"' 60
     ms=$((($(date +%s%N) - stopped) / 1000000))
-    echo "guardian-liveness: a stopped guard to its successor's window: $ms ms (goal 5000)"
+    echo "guardian-frozen: a stopped guard to its successor's window: $ms ms (goal 5000)"
     grep -q "watching guard $decoy" "$glog" && fail "adopted the copy on another display"
     [ "$guard" != "$old" ] && [ "$ms" -le 10000 ] || fail "no new guard within 10 s: $(cat "$glog")"
     ended "$old" || fail "the stopped guard was left"
-    test="guardian-liveness (decoys)"
+    test="guardian-frozen (decoys)"
     logged "not adopting process $decoy in session c1: on display :$n"
     stop "$decoy"
     # A copy of the program's file, run by the child on the session's display.
@@ -552,9 +561,11 @@ PY
     done
     logged "not adopting process $decoy in session c1: runs $QORVEL_BLACKBOX_TMP/qorvel"
     stop "$decoy"
-    test="guardian-liveness (logoff)"
+  fi
+  if [ -n "$logoff" ]; then
+    test="guardian-logoff"
     wait_for 'grep -qx "TerminateSession \"c2\"" "$calls"' 60 || fail "the kill loop's session was not ended: $(cat "$glog")"
-    echo "guardian-liveness: the kill loop's start to TerminateSession: $((($(date +%s%N) - from) / 1000000)) ms (goal 40000)"
+    echo "guardian-logoff: the kill loop's start to TerminateSession: $((($(date +%s%N) - from) / 1000000)) ms (goal 40000)"
     touch "$QORVEL_BLACKBOX_TMP/loop-ends"
     for id in w1 t1; do
       wait_for "grep -qx 'TerminateSession \"$id\"' '$calls'" 60 || fail "session $id was not ended: $(cat "$glog")"
@@ -565,6 +576,8 @@ PY
     stop "$loop"
     pkill -KILL -U "$kid2" -x qorvel
     for id in c2 w1 t1 a1; do logind RemoveSession "string:$id"; done
+  fi
+  if [ -n "$frozen$logoff" ]; then
     stop_guardian
   fi
   rm "$unit"
