@@ -22,10 +22,26 @@ for dep in qt6-qpa-plugins libqt6widgets6 libqt6dbus6; do
 done
 contents="$(dpkg-deb -c "$deb")"
 for path in ./usr/bin/qorvel ./usr/bin/qorvel-guardian ./usr/lib/systemd/system/qorvel-guardian.service \
-  ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg; do
+  ./usr/share/applications/qorvel.desktop ./usr/share/icons/hicolor/scalable/apps/qorvel.svg \
+  ./usr/share/polkit-1/rules.d/10-qorvel-timezone.rules; do
   grep -q " $path\$" <<<"$contents" || fail "missing $path"
 done
 ! grep -q 'autostart' <<<"$contents" || fail "the package registers autostart itself"
+# The polkit rule, run as polkit runs it where node is at hand: an administrator
+# for the time zone, no answer (the desktop's own) for anything else.
+if command -v node >/dev/null; then
+  answers="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/polkit-1/rules.d/10-qorvel-timezone.rules |
+    node -e 'let rules = [], text = require("fs").readFileSync(0, "utf8");
+      const polkit = {addRule: (f) => rules.push(f), Result: {AUTH_ADMIN_KEEP: "auth_admin_keep"}};
+      eval(text);
+      for (const id of ["org.freedesktop.timedate1.set-timezone", "org.freedesktop.timedate1.set-time",
+                        "org.freedesktop.login1.power-off"])
+        console.log(id, rules.map((r) => r({id}, {user: "kid"})).find((a) => a !== undefined));')" ||
+    fail "polkit's rule does not run: $answers"
+  [ "$answers" = "org.freedesktop.timedate1.set-timezone auth_admin_keep
+org.freedesktop.timedate1.set-time undefined
+org.freedesktop.login1.power-off undefined" ] || fail "polkit's rule answers: $answers"
+fi
 
 # Inside the namespace: install, start-up entry and settings as a user would
 # leave them, remove, purge.
@@ -62,6 +78,12 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
   [ "$(grep guardian /run/systemd/calls | tr "\n" ,)" = "stop qorvel-guardian.service,enable qorvel-guardian.service,restart qorvel-guardian.service," ] ||
     fail "systemctl calls on installing: $(cat /run/systemd/calls)"
   [ -x /usr/bin/qorvel ] || fail "no /usr/bin/qorvel"
+  # Changing the time zone asks for an administrator; polkit reads the rule as installed.
+  grep -q "org.freedesktop.timedate1.set-timezone" /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules &&
+    grep -q "polkit.Result.AUTH_ADMIN_KEEP" /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules ||
+    fail "no time zone rule for polkit"
+  [ "$(stat -c %a.%U /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules)" = 644.root ] ||
+    fail "the polkit rule is $(stat -c %a.%U /usr/share/polkit-1/rules.d/10-qorvel-timezone.rules)"
   [ ! -e /etc/xdg/autostart/qorvel.desktop ] || fail "installing registered autostart"
   # No user may read the file, nor create or replace one.
   for try in "cat /var/lib/qorvel/mdb.ini" \

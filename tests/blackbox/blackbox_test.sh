@@ -7,7 +7,7 @@
 # As real root it also runs the guardian beside a second stand-in logind, with
 # the session and its guard an unprivileged account's.
 # QORVEL_BLACKBOX_ONLY="part ..." runs only those parts (scripts/mutants);
-# "guardian" runs guardian-restarts, -ends, -file and -folder, each also alone;
+# "guardian" runs guardian-restarts, -ends, -file, -folder, -frozen and -logoff, each also alone;
 # restart-figure, the guardian's restart measured for scripts/figures, runs
 # only when named.
 #   blackbox_test.sh QORVEL_EXE FAKE_LOGIND QORVEL_GUARDIAN
@@ -87,17 +87,20 @@ start_guardian() {
   logind SetSessionOf string:c1 string:x11 string:active "string:$kid" || fail "the stand-in refused the session"
   glog="$QORVEL_BLACKBOX_TMP/guardian-$((++runs)).log"
   # Default signal actions, as a service has them: a shell's background job ignores SIGINT.
-  DBUS_SYSTEM_BUS_ADDRESS="$bus" env --default-signal "$guardian" 2>"$glog" &
+  # No TZ either: its hour is the machine's zone's.
+  DBUS_SYSTEM_BUS_ADDRESS="$bus" env -u TZ --default-signal "$guardian" 2>"$glog" &
   gpid=$!
   pids+=("$gpid")
 }
 stop_guardian() { stop "$gpid"; kill -9 $(guards) 2>/dev/null; logind RemoveSession string:c1; }
 logged() { local line="$1"; wait_for 'grep -qF -- "$line" "$glog"' 60 || fail "never noted \"$line\": $(cat "$glog")"; }
-# The guards of session c1: the real program with that session in its environment.
+# The guards of session $1 (c1): the real program with that session and this
+# display in its environment.
 guards() {
   local p
   for p in $(pgrep -x qorvel); do
-    [ "$(readlink "/proc/$p/exe")" = "$exe" ] && tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx XDG_SESSION_ID=c1 && echo "$p"
+    [ "$(readlink "/proc/$p/exe")" = "$exe" ] && tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null |
+      grep -cx -e "XDG_SESSION_ID=${1:-c1}" -e "DISPLAY=$DISPLAY" | grep -qx 2 && echo "$p"
   done
 }
 # The session's one guard other than $1, once its window shows; in $guard.
@@ -341,7 +344,7 @@ fi
 # the session, and brings it back however it ends: signals, or its X
 # connection cut (exit code 1).
 if [ -z "${QORVEL_BLACKBOX_USERNS:-}" ] && { runs guardian || runs guardian-restarts || runs guardian-ends ||
-  runs guardian-file || runs guardian-folder; }; then
+  runs guardian-file || runs guardian-folder || runs guardian-frozen || runs guardian-logoff; }; then
   # Each part alone, or all of them as "guardian".
   part() {
     local only=" ${QORVEL_BLACKBOX_ONLY:-guardian} "
@@ -560,6 +563,106 @@ PY
       fail "the first-run password opened with neither file nor copy"
     [ "$(ask firstrun)" = ok ] && file_is "$first_run" 907 0 || fail "no first-run file: $(cat -A "$settings" 2>&1)"
     [ "$(stat -c %a.%U "$settings")" = 600.root ] || fail "the first-run file is $(stat -c %a.%U "$settings")"
+    stop_guardian
+  fi
+  # In a locked hour, one guardian for all: a stopped guard is ended and
+  # replaced; the child's copies that report are not adopted, on another
+  # display or from another file; and the sessions no guard covers for 30 s
+  # are logged off: an X11 session in a kill loop every 50 ms, a Wayland
+  # session and a text console, not an administrator's. The 30 s run beside
+  # the rest. Each half also runs alone: guardian-frozen, guardian-logoff.
+  frozen=$(part guardian-frozen && echo 1) logoff=$(part guardian-logoff && echo 1)
+  if [ -n "$frozen$logoff" ]; then
+    test="guardian-frozen and -logoff"
+    clean
+    # One allowed hour, twelve away from the guardian's: its zone is the
+    # machine's (no TZ), as this date's without TZ.
+    settings_text "$(((10#$(env -u TZ date +%H) + 12) % 24))" >"$settings"
+    # A second child's account for the kill loop's session, and an administrator.
+    parent=qorvel-parent kid2=qorvel-kid2
+    id -u "$parent" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin -G sudo "$parent" ||
+      fail "cannot add the administrator $parent"
+    id -u "$kid2" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$kid2" ||
+      fail "cannot add the account $kid2"
+    xhost "+SI:localuser:$kid2" >/dev/null 2>&1
+    calls="$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
+    for s in ${logoff:+"c2 x11 $kid2" "w1 wayland $kid" "t1 tty $kid" "a1 tty $parent"}; do
+      read -r id type user <<<"$s"
+      logind SetSessionOf "string:$id" "string:$type" string:active "string:$user" || fail "the stand-in refused $s"
+    done
+    : >"$calls"
+    start_guardian
+    from=$(date +%s%N)
+    # The child's kill loop on its session's guards, as its own account; it
+    # ends with the test's folder too.
+    if [ -n "$logoff" ]; then
+      setpriv --reuid="$kid2" --regid="$kid2" --clear-groups bash -c \
+        'while [ -d "${1%/*}" ] && [ ! -e "$1" ]; do pkill -KILL -U "$(id -u)" -x qorvel; sleep 0.05; done' - \
+        "$QORVEL_BLACKBOX_TMP/loop-ends" &
+      loop=$!
+      pids+=("$loop")
+    fi
+    new_guard 0
+    logged "guard $guard of session c1 reports"
+  fi
+  if [ -n "$frozen" ]; then
+    # The real program, run by the child in session c1 on a display of its own.
+    # The server picks a free display and names it.
+    Xvfb -displayfd 5 -screen 0 320x240x24 -nolisten tcp 5>"$QORVEL_BLACKBOX_TMP/display" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_for '[ -n "$(cat "$QORVEL_BLACKBOX_TMP/display")" ]' && n=$(cat "$QORVEL_BLACKBOX_TMP/display") &&
+      DISPLAY=:$n wait_for 'xdpyinfo >/dev/null 2>&1' || fail "no second display"
+    XDG_SESSION_ID=c1 DISPLAY=:$n "${kid_env[@]}" "$exe" >/dev/null 2>&1 &
+    decoy=$!
+    pids+=("$decoy")
+    DISPLAY=:$n wait_window "$decoy" Qorvel >/dev/null || fail "the copy on :$n did not come up"
+    # Stopped, it reports no more: a new guard's window within 5 s (asserted
+    # within 10 s, which a loaded 2-core machine meets).
+    test="guardian-frozen (kill -STOP)"
+    old=$guard stopped=$(date +%s%N)
+    kill -STOP "$guard"
+    wait_for 'grep -q "watching guard $decoy" "$glog" || one_new_guard "$old"' 60
+    ms=$((($(date +%s%N) - stopped) / 1000000))
+    echo "guardian-frozen: a stopped guard to its successor's window: $ms ms (goal 5000)"
+    grep -q "watching guard $decoy" "$glog" && fail "adopted the copy on another display"
+    [ "$guard" != "$old" ] && [ "$ms" -le 10000 ] || fail "no new guard within 10 s: $(cat "$glog")"
+    ended "$old" || fail "the stopped guard was left"
+    test="guardian-frozen (decoys)"
+    logged "not adopting process $decoy in session c1: on display :$n"
+    stop "$decoy"
+    # A copy of the program's file, run by the child on the session's display.
+    cp "$exe" "$QORVEL_BLACKBOX_TMP/qorvel"
+    XDG_SESSION_ID=c1 "${kid_env[@]}" "$QORVEL_BLACKBOX_TMP/qorvel" >/dev/null 2>&1 &
+    decoy=$!
+    pids+=("$decoy")
+    wait_window "$decoy" Qorvel >/dev/null || fail "the copied program did not come up"
+    logged "guard $guard of session c1 reports"
+    for _ in 1 2 3; do
+      old=$guard
+      kill -9 "$guard"
+      wait_for 'grep -q "watching guard $decoy" "$glog" || one_new_guard "$old"' 60
+      grep -q "watching guard $decoy" "$glog" && fail "adopted the copied program"
+      grep -q "not adopting process $decoy in session c1: runs $QORVEL_BLACKBOX_TMP/qorvel" "$glog" && break
+    done
+    logged "not adopting process $decoy in session c1: runs $QORVEL_BLACKBOX_TMP/qorvel"
+    stop "$decoy"
+  fi
+  if [ -n "$logoff" ]; then
+    test="guardian-logoff"
+    wait_for 'grep -qx "TerminateSession \"c2\"" "$calls"' 60 || fail "the kill loop's session was not ended: $(cat "$glog")"
+    echo "guardian-logoff: the kill loop's start to TerminateSession: $((($(date +%s%N) - from) / 1000000)) ms (goal 40000)"
+    touch "$QORVEL_BLACKBOX_TMP/loop-ends"
+    for id in w1 t1; do
+      wait_for "grep -qx 'TerminateSession \"$id\"' '$calls'" 60 || fail "session $id was not ended: $(cat "$glog")"
+    done
+    logged "session a1 of $parent is not covered in a locked hour; an administrator's session is not logged off"
+    grep -q "TerminateSession \"a1\"" "$calls" && fail "the administrator's session was ended"
+    grep -q "TerminateSession \"c1\"" "$calls" && fail "the guarded session was ended"
+    stop "$loop"
+    pkill -KILL -U "$kid2" -x qorvel
+    for id in c2 w1 t1 a1; do logind RemoveSession "string:$id"; done
+  fi
+  if [ -n "$frozen$logoff" ]; then
     stop_guardian
   fi
   rm "$unit"

@@ -4,7 +4,8 @@
 // Its sessions are the test's, led by the stand-in itself (so their
 // environment is its own): SetSession adds or changes one of root's,
 // SetSessionOf one of the named account's, RemoveSession ends one, ShutDown
-// announces a shutdown; each sends logind's own signal.
+// announces a shutdown; each sends logind's own signal. TerminateSession is
+// logged like the guard's calls, and ends nothing.
 //   fake_logind <bus address> <log file> <CanPowerOff answer | "deny">
 // "deny" refuses every call as logind refuses a user without the right.
 #include <pwd.h>
@@ -53,6 +54,10 @@ class FakeManager : public QObject, protected QDBusContext {
   QString CanPowerOff() { return Allowed("CanPowerOff") ? answer_ : QString(); }
   void PowerOff(bool interactive) { Allowed(QStringLiteral("PowerOff %1").arg(interactive ? "true" : "false")); }
   void LockSession(const QString& session) { Allowed(QStringLiteral("LockSession \"%1\"").arg(session)); }
+  // Logged only: the test's session stays until it removes it.
+  void TerminateSession(const QString& session) {
+    Allowed(QStringLiteral("TerminateSession \"%1\"").arg(session));
+  }
 
   QList<Entry> ListSessions() {
     QList<Entry> list;
@@ -68,8 +73,10 @@ class FakeManager : public QObject, protected QDBusContext {
     if (account == nullptr) return sendErrorReply(QDBusError::InvalidArgs, "no such user " + user);
     users[id] = {account->pw_uid, user};
     const bool known = sessions.map.contains(id);
+    // An X11 session's display is the stand-in's own, as its leader's.
     sessions.map[id] = {{"Type", type}, {"Class", "user"}, {"State", state},
-                        {"Leader", static_cast<uint>(QCoreApplication::applicationPid())}};
+                        {"Leader", static_cast<uint>(QCoreApplication::applicationPid())},
+                        {"Display", type == "x11" ? qEnvironmentVariable("DISPLAY") : QString()}};
     if (known) Send(Path(id).path(), "org.freedesktop.DBus.Properties", "PropertiesChanged",
                     {"org.freedesktop.login1.Session", QVariantMap{}, QStringList{}});
     else Send(kRoot, "org.freedesktop.login1.Manager", "SessionNew", {id, QVariant::fromValue(Path(id))});

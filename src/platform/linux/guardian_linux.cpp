@@ -19,7 +19,9 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <vector>
 
@@ -163,13 +165,46 @@ std::map<std::string, std::string> SessionEnvironment(const LogindSession& sessi
 }  // namespace
 
 std::optional<guardian::Session> CoreSession(const LogindSession& session) {
-  if (session.klass != "user" || (session.type != "x11" && session.type != "wayland")) return std::nullopt;
+  // A user's session of any kind: one no window covers is logged off in a locked hour.
+  if (session.klass != "user") return std::nullopt;
   guardian::Session out{session.id, session.user};
   if (session.state == "active") out.state = guardian::SessionState::active;
   else if (session.state == "closing") out.state = guardian::SessionState::closing;
   else out.state = guardian::SessionState::background;
   out.coverable = session.type == "x11";
+  out.administrator = session.administrator;
   return out;
+}
+
+bool Administrator(uid_t uid, const std::string& user) {
+  if (uid == 0) return true;
+  passwd account{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(uid, &account, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return false;
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (getgrouplist(user.c_str(), account.pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(user.c_str(), account.pw_gid, groups.data(), &count) < 0) return false;
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  for (const char* name : {"sudo", "admin", "wheel"}) {
+    group entry{};
+    group* result = nullptr;
+    std::vector<char> group_buffer(65536);
+    if (getgrnam_r(name, &entry, group_buffer.data(), group_buffer.size(), &result) != 0 || result == nullptr)
+      continue;
+    if (std::find(groups.begin(), groups.end(), entry.gr_gid) != groups.end()) return true;
+  }
+  return false;
+}
+
+std::string DisplayName(std::string_view display) {
+  // host:number.screen; the screen is part of the same display.
+  const auto colon = display.rfind(':');
+  const auto dot = display.find('.', colon == std::string_view::npos ? 0 : colon);
+  return std::string(display.substr(0, dot));
 }
 
 std::optional<std::string> ProcessVariable(pid_t pid, std::string_view name) {
@@ -212,6 +247,7 @@ bool GuardianDaemon::Start() {
   bus_.connect(kService, kManagerPath, kManager, "PrepareForShutdown", this, SLOT(PrepareForShutdown(bool)));
   // A session's state changes arrive on its own object; any path will do.
   bus_.connect(kService, QString(), kProperties, "PropertiesChanged", this, SLOT(RefreshSessions()));
+  clock_watch_ = std::make_unique<ClockWatch>([this](std::string_view line) { note(line); }, "/etc/localtime");
   return ReadSessions();
 }
 
@@ -273,7 +309,8 @@ bool GuardianDaemon::ReadSessions() {
                                values.value("Class").toString().toStdString(),
                                values.value("State").toString().toStdString(),
                                values.value("Display").toString().toStdString(),
-                               static_cast<pid_t>(values.value("Leader").toUInt())};
+                               static_cast<pid_t>(values.value("Leader").toUInt()),
+                               Administrator(uid, user.toStdString())};
   }
   list.endArray();
   for (const auto& [id, session] : found) {
@@ -339,27 +376,71 @@ void GuardianDaemon::GuardGone(const std::string& session_id) {
   Schedule();
 }
 
-bool GuardianDaemon::adopt_guard(const guardian::Session& session) {
-  for (const pid_t pid : Processes()) {
-    const std::string exe = ExecutableOf(pid);
-    if (exe != paths_.guard && exe != paths_.guard + " (deleted)") continue;  // replaced by an upgrade
-    if (ProcessVariable(pid, "XDG_SESSION_ID") != session.id || !Watch(session.id, pid, false)) continue;
-    note("watching guard " + std::to_string(pid) + ", already running in session " + session.id);
-    return true;
-  }
-  return false;
-}
-
-bool GuardianDaemon::start_guard(const guardian::Session& session) {
+bool GuardianDaemon::adopt_guard(const guardian::Session& session, guardian::Pid reporter) {
   const auto found = sessions_.find(session.id);
   if (found == sessions_.end()) return false;
+  const auto pid = static_cast<pid_t>(reporter);
+  // The kernel's link to what runs, never argv or comm, which the child sets.
+  const std::string exe = ExecutableOf(pid);
+  const auto display = ProcessVariable(pid, "DISPLAY");
+  std::string why;
+  if (OwnerOf(pid) != found->second.uid) why = "another account's";
+  else if (exe != paths_.guard && exe != paths_.guard + " (deleted)") why = "runs " + exe;  // deleted: an upgrade
+  else if (ProcessVariable(pid, "XDG_SESSION_ID") != session.id) why = "another session's";
+  // A copy on a display of its own would cover nothing here.
+  else if (!display || DisplayName(*display) != DisplayName(DisplayOf(found->second)))
+    why = "on display " + display.value_or("(none)");
+  if (!why.empty()) {
+    note("not adopting process " + std::to_string(pid) + " in session " + session.id + ": " + why);
+    return false;
+  }
+  if (!Watch(session.id, pid, false)) return false;
+  note("watching guard " + std::to_string(pid) + ", already running in session " + session.id);
+  return true;
+}
+
+void GuardianDaemon::end_guard(const guardian::Session& session, guardian::Pid pid) {
+  // Through the pidfd: never another process that took the number, and
+  // SIGKILL ends a stopped one too. Its end comes through the pidfd.
+  const auto it = guards_.find(session.id);
+  if (it == guards_.end() || it->second.pid != static_cast<pid_t>(pid)) return;
+  if (syscall(SYS_pidfd_send_signal, it->second.pidfd, SIGKILL, nullptr, 0) != 0)
+    note("cannot end guard " + std::to_string(pid) + ": " + std::strerror(errno));
+}
+
+void GuardianDaemon::log_off(const guardian::Session& session) {
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, kManagerPath, kManager, "TerminateSession");
+  call.setArguments({QString::fromStdString(session.id)});
+  const QDBusMessage reply = bus_.call(call, QDBus::Block, kLogindTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage)
+    note("logind did not end session " + session.id + ": " + reply.errorMessage().toStdString());
+}
+
+std::optional<int> GuardianDaemon::local_hour() {
+  // The machine's zone (/etc/localtime: a service has no TZ), never a user's.
+  const time_t now = time(nullptr);
+  tm local{};
+  if (localtime_r(&now, &local) == nullptr) return std::nullopt;
+  return local.tm_hour;
+}
+
+std::string GuardianDaemon::DisplayOf(const LogindSession& session) const {
+  if (!session.display.empty()) return session.display;
+  const auto environment = SessionEnvironment(session);
+  const auto it = environment.find("DISPLAY");
+  return it != environment.end() ? it->second : std::string();
+}
+
+std::optional<guardian::Pid> GuardianDaemon::start_guard(const guardian::Session& session) {
+  const auto found = sessions_.find(session.id);
+  if (found == sessions_.end()) return std::nullopt;
   const LogindSession& logind = found->second;
   passwd account{};
   passwd* result = nullptr;
   std::vector<char> buffer(16384);
   if (getpwuid_r(logind.uid, &account, buffer.data(), buffer.size(), &result) != 0 || result == nullptr) {
     note("no account for uid " + std::to_string(logind.uid));
-    return false;
+    return std::nullopt;
   }
   // Everything the child needs is made here: after fork, with the bus's
   // thread in the parent, only async-signal-safe calls are allowed.
@@ -367,7 +448,7 @@ bool GuardianDaemon::start_guard(const guardian::Session& session) {
   std::vector<gid_t> groups(static_cast<std::size_t>(group_count));
   if (getgrouplist(account.pw_name, account.pw_gid, groups.data(), &group_count) < 0) {
     groups.resize(static_cast<std::size_t>(group_count));
-    if (getgrouplist(account.pw_name, account.pw_gid, groups.data(), &group_count) < 0) return false;
+    if (getgrouplist(account.pw_name, account.pw_gid, groups.data(), &group_count) < 0) return std::nullopt;
   }
   groups.resize(static_cast<std::size_t>(group_count));
   const std::string home = account.pw_dir != nullptr ? account.pw_dir : "/";
@@ -381,9 +462,10 @@ bool GuardianDaemon::start_guard(const guardian::Session& session) {
   const auto environment = SessionEnvironment(logind);
   for (const char* variable : kSessionVariables) {
     const auto it = environment.find(variable);
-    if (it != environment.end()) variables.push_back(it->first + "=" + it->second);
+    if (it != environment.end() && it->first != "DISPLAY") variables.push_back(it->first + "=" + it->second);
   }
-  if (!environment.contains("DISPLAY") && !logind.display.empty()) variables.push_back("DISPLAY=" + logind.display);
+  // The display the guard is adopted on: logind's, else the session's own.
+  if (const std::string display = DisplayOf(logind); !display.empty()) variables.push_back("DISPLAY=" + display);
   std::vector<char*> envp;
   for (auto& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
@@ -393,7 +475,7 @@ bool GuardianDaemon::start_guard(const guardian::Session& session) {
   const gid_t gid = account.pw_gid;
 
   const pid_t pid = fork();
-  if (pid < 0) return false;
+  if (pid < 0) return std::nullopt;
   if (pid == 0) {
     sigset_t none;
     sigemptyset(&none);
@@ -405,10 +487,10 @@ bool GuardianDaemon::start_guard(const guardian::Session& session) {
     execve(guard.c_str(), argv, envp.data());
     _exit(127);
   }
-  if (Watch(session.id, pid, true)) return true;
+  if (Watch(session.id, pid, true)) return static_cast<guardian::Pid>(pid);
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
-  return false;
+  return std::nullopt;
 }
 
 void GuardianDaemon::note(std::string_view line) {
@@ -531,7 +613,14 @@ void GuardianDaemon::Answer(int fd) {
   // One request per connection: nothing after its line is read.
   client.notifier.reset();
   const std::string_view line = std::string_view(client.line).substr(0, client.line.find('\n') + 1);
-  client.out = core_->Answer(SessionOf(client.pid), line, Now());
+  const std::string session_id = SessionOf(client.pid);
+  client.out = core_->Answer(session_id, static_cast<guardian::Pid>(client.pid), line, Now());
+  // Said once per guard: one that never reports is ended, and the log says why.
+  const auto guard = guards_.find(session_id);
+  if (guard != guards_.end() && guard->second.pid == client.pid && !guard->second.heard && line.starts_with("state ")) {
+    guard->second.heard = true;
+    note("guard " + std::to_string(client.pid) + " of session " + session_id + " reports");
+  }
   Schedule();
   Send(fd);
 }

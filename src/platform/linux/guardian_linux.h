@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "guardian/guardian.h"
+#include "platform/linux/clock_watch_linux.h"
 #include "platform/linux/services_linux.h"
 
 namespace qorvel::platform::lin {
@@ -34,11 +35,20 @@ struct LogindSession {
   std::string state;  // active, online, closing
   std::string display;
   pid_t leader = 0;
+  bool administrator = false;  // root, or in group sudo, admin or wheel
 };
 
-// What the core sees of it; nothing for a session no guard belongs in (a
-// greeter, a text console).
+// What the core sees of it; nothing for a session that is no user's (a
+// greeter). Only X11 sessions can be covered; Wayland and text consoles are
+// logged off in a locked hour instead.
 [[nodiscard]] std::optional<guardian::Session> CoreSession(const LogindSession& session);
+
+// Whether the account is an administrator's: root, or a member of group
+// sudo, admin or wheel.
+[[nodiscard]] bool Administrator(uid_t uid, const std::string& user);
+
+// A display's name without its screen: ":0.0" and ":0" are one display.
+[[nodiscard]] std::string DisplayName(std::string_view display);
 
 // A process's environment variable, read from /proc; nullopt if absent.
 [[nodiscard]] std::optional<std::string> ProcessVariable(pid_t pid, std::string_view name);
@@ -58,8 +68,11 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   // Opens the socket and reads the sessions; false (with a note) if either fails.
   bool Start();
 
-  bool adopt_guard(const guardian::Session& session) override;
-  bool start_guard(const guardian::Session& session) override;
+  bool adopt_guard(const guardian::Session& session, guardian::Pid pid) override;
+  std::optional<guardian::Pid> start_guard(const guardian::Session& session) override;
+  void end_guard(const guardian::Session& session, guardian::Pid pid) override;
+  void log_off(const guardian::Session& session) override;
+  std::optional<int> local_hour() override;
   void note(std::string_view line) override;
   guardian::SettingsFile read_settings() override;
   bool restore_settings(std::string_view bytes) override;
@@ -88,6 +101,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
     int pidfd = -1;
     bool child = false;
     Notifier notifier;
+    bool heard = false;  // it has reported
   };
   struct Client {
     int fd = -1;
@@ -108,6 +122,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   void Send(int fd);
   void Drop(int fd);
   std::string SessionOf(pid_t pid) const;
+  std::string DisplayOf(const LogindSession& session) const;
   void Schedule();
 
   QDBusConnection bus_;
@@ -122,6 +137,7 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   PortableProfileFile engine_;
   QTimer tick_;
   std::optional<guardian::Guardian> core_;
+  std::unique_ptr<ClockWatch> clock_watch_;
 };
 
 }  // namespace qorvel::platform::lin
