@@ -8,8 +8,8 @@
 # the session and its guard an unprivileged account's.
 # QORVEL_BLACKBOX_ONLY="part ..." runs only those parts (scripts/mutants);
 # "guardian" runs guardian-restarts, -ends, -file, -folder, -frozen and -logoff, each also alone;
-# restart-figure, the guardian's restart measured for scripts/figures, runs
-# only when named.
+# restart-figure and channel-figure, the guardian's restart and its channel's
+# cost measured for scripts/figures, run only when named.
 #   blackbox_test.sh QORVEL_EXE FAKE_LOGIND QORVEL_GUARDIAN
 set -uo pipefail
 exe="$(readlink -f "$1")" fake_logind="$2" guardian="$3"
@@ -63,7 +63,7 @@ prompt() {
 # Whether the part $1 runs; names it for the failures.
 runs() {
   test=$1
-  if [ -n "${QORVEL_BLACKBOX_ONLY:-}" ]; then [[ " $QORVEL_BLACKBOX_ONLY " == *" $1 "* ]]; else [ "$1" != restart-figure ]; fi
+  if [ -n "${QORVEL_BLACKBOX_ONLY:-}" ]; then [[ " $QORVEL_BLACKBOX_ONLY " == *" $1 "* ]]; else [ "$1" != restart-figure ] && [ "$1" != channel-figure ]; fi
 }
 # A stand-in logind on a private bus of its own, recording calls to $1.
 # Its sessions are root's, led by the stand-in, so it lends a guard started
@@ -109,27 +109,6 @@ one_new_guard() {
   [ -n "$g" ] && [ "$(wc -l <<<"$g")" = 1 ] && [ "$g" != "$1" ] && [ -n "$(window "$g" Qorvel)" ] && guard=$g
 }
 new_guard() { local old=$1; wait_for 'one_new_guard "$old"' 60 || fail "no new guard after $old: $(cat "$glog")"; }
-
-# A guard's end to its successor's window, each end a first one (the guard
-# ran long enough for no back-off).
-if runs restart-figure; then
-  clean
-  settings_text "" >"$settings"
-  chown "$kid" "$settings"  # as an earlier version's guard left it
-  start_logind "$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
-  start_guardian
-  new_guard 0
-  ms=()
-  for _ in $(seq 10); do
-    sleep 10.5
-    from=$(date +%s%N) && kill -9 "$guard" && new_guard "$guard"
-    ms+=($((($(date +%s%N) - from) / 1000000)))
-  done
-  sorted=($(printf '%s\n' "${ms[@]}" | sort -n))
-  echo "figures: a guard's end to the new guard's window, median of 10: $(((sorted[4] + sorted[5]) / 2)) ms" \
-    "(goal at most 1000 ms; ${sorted[0]} to ${sorted[9]})"
-  stop_guardian
-fi
 
 # The first start: the file, the prompt and its answers. A second instance
 # beside the first asks nothing and writes nothing, with the flag still 0
@@ -329,7 +308,8 @@ fi
 # the session, and brings it back however it ends: signals, or its X
 # connection cut (exit code 1).
 if [ -z "${QORVEL_BLACKBOX_USERNS:-}" ] && { runs guardian || runs guardian-restarts || runs guardian-ends ||
-  runs guardian-file || runs guardian-folder || runs guardian-frozen || runs guardian-logoff; }; then
+  runs guardian-file || runs guardian-folder || runs guardian-frozen || runs guardian-logoff ||
+  runs restart-figure || runs channel-figure; }; then
   # Each part alone, or all of them as "guardian".
   part() {
     local only=" ${QORVEL_BLACKBOX_ONLY:-guardian} "
@@ -373,6 +353,72 @@ PY
   unit=/usr/lib/systemd/system/qorvel-guardian.service
   : >"$unit"
   start_logind "$QORVEL_BLACKBOX_TMP/guardian-logind-calls"
+
+  # A guard's end to its successor's window, each end a first one (the guard
+  # ran long enough for no back-off).
+  if runs restart-figure; then
+    clean
+    settings_text "" >"$settings"
+    chown "$kid" "$settings"  # as an earlier version's guard left it
+    start_guardian
+    new_guard 0
+    ms=()
+    for _ in $(seq 10); do
+      sleep 10.5
+      from=$(date +%s%N) && kill -9 "$guard" && new_guard "$guard"
+      ms+=($((($(date +%s%N) - from) / 1000000)))
+    done
+    sorted=($(printf '%s\n' "${ms[@]}" | sort -n))
+    echo "figures: a guard's end to the new guard's window, median of 10: $(((sorted[4] + sorted[5]) / 2)) ms" \
+      "(goal at most 1000 ms; ${sorted[0]} to ${sorted[9]})"
+    stop_guardian
+  fi
+
+  # The channel's cost in a locked hour, measured for scripts/figures: the
+  # median round trip of one read of the hours from the child's account, then
+  # the CPU the guard and the guardian use over QORVEL_FIGURE_SECONDS (60).
+  if runs channel-figure; then
+    clean
+    settings_text "" >"$settings"
+    start_guardian
+    new_guard 0
+    logged "guard $guard of session c1 reports"
+    wait_for 'locked "$(window "$guard" Qorvel)"' 60 || fail "the guard did not lock"
+    # A connection per request, as the guard makes them.
+    rtt=$(as_kid python3 - 100 <<'PY'
+import socket, statistics, sys, time
+ms = []
+for _ in range(int(sys.argv[1])):
+    start = time.perf_counter()
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(10)
+    s.connect("/run/qorvel-guardian/socket")
+    s.sendall(b"read HOUR \n")
+    answer = s.makefile("rb").readline()
+    ms.append((time.perf_counter() - start) * 1000)
+    s.close()
+    if not answer.startswith(b"ok"):
+        sys.exit("answered %r" % answer)
+print("%.2f ms (%.2f to %.2f)" % (statistics.median(ms), min(ms), max(ms)))
+PY
+    ) || fail "the reads failed: $rtt"
+    echo "figures: one request to the guardian and its answer, median of 100: $rtt"
+    # CPU time in nanoseconds, summed over a process's threads: /proc's ticks
+    # of 1/100 s are too coarse for a few milliseconds a minute.
+    cpu() { cat /proc/"$1"/task/*/schedstat | awk '{ ns += $1 } END { print ns }'; }
+    seconds=${QORVEL_FIGURE_SECONDS:-60}
+    g0=$(cpu "$guard") d0=$(cpu "$gpid") from=$(date +%s%N)
+    sleep "$seconds"
+    g1=$(cpu "$guard") d1=$(cpu "$gpid") span=$(($(date +%s%N) - from))
+    [ "$(guards)" = "$guard" ] || fail "the guard changed while measured: $(cat "$glog")"
+    for who in "guard $((g1 - g0)) 0.1" "guardian $((d1 - d0)) 0.02"; do
+      read -r name ns goal <<<"$who"
+      awk -v n="$name" -v t="$ns" -v s="$span" -v g="$goal" 'BEGIN { printf \
+        "figures: CPU of the %s while locked over %.0f s: %.4f %% of one core (%.1f ms; goal at most %s %%)\n",
+        n, s / 1e9, 100 * t / s, t / 1e6, g }'
+    done
+    stop_guardian
+  fi
 
   if part guardian-restarts; then
     clean

@@ -1,6 +1,8 @@
 // Acts on a running guard as a child or a parent would, for
 // scripts/installer-test.sh and the figures scripts:
 //   guard [MS]      waits for a guard's window     ask LINE   asks the guardian
+//   rtt N           N reads of the hours from the guardian, timed in this process (Wine's own
+//                   start-up left out); prints rtt median=<ms> ms min=<ms> max=<ms>
 //   end CODE...     ends the guard with each code, prints how soon it is back
 //   quit PASSWORD   "设置", the password, "结束Qorvel"; waits for the end
 //   road OLD NEW    "设置", OLD, deletes the first and the fourth hour listed, adds 5 and 1,
@@ -26,6 +28,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/win32/form2_window.h"
 #include "platform/win32/guardian_link_win32.h"
@@ -255,6 +258,19 @@ int main() {
     const auto reply = w32::Win32GuardianChannel().exchange(Narrow(argv[2]) + "\n");
     if (!reply) return std::printf("no pipe\n"), 1;
     return std::printf("%s", reply->c_str()), 0;
+  }
+  if (what == L"rtt" && argc == 3) {
+    std::vector<double> ms;
+    for (int i = 0; i < _wtoi(argv[2]); ++i) {
+      const auto from = std::chrono::steady_clock::now();
+      const auto reply = w32::Win32GuardianChannel().exchange("read HOUR \n");
+      if (!reply || reply->rfind("ok", 0) != 0) return std::printf("rtt no answer\n"), 1;
+      ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from).count());
+    }
+    if (ms.empty()) return 2;
+    std::sort(ms.begin(), ms.end());
+    const double median = (ms[(ms.size() - 1) / 2] + ms[ms.size() / 2]) / 2;
+    return std::printf("rtt median=%.2f ms min=%.2f max=%.2f\n", median, ms.front(), ms.back()), 0;
   }
   if (what == L"road" && argc == 4) return Quit(argv[2], argv[3]);
   if (argc != 3) return 2;
