@@ -48,7 +48,8 @@ wait_window() { local w=""; wait_for "w=\$(window $1 '$2'); [ -n \"\$w\" ]" && e
 geometry() { xdotool getwindowgeometry "$1" 2>/dev/null | awk '/Position/ {p=$2} /Geometry/ {print $2 "+" p}'; }
 state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null; }
 screen="$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2}')+0,0"
-locked() { [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+locked() { viewable "$1" && [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
 compact() { [ "$(geometry "$1")" = "41x17+0,0" ] && ! state "$1" | grep -q -e ABOVE -e MAXIMIZED; }
 # The held lock bypasses the window manager, which then cannot activate it: it is focused directly.
 key() {
@@ -300,7 +301,7 @@ if runs hold; then
   coproc watch { "$probe" back "$main"; }
   read -r ready <&"${watch[0]}" && [ "$ready" = ready ] || fail "map_probe did not start"
   xdotool windowunmap "$main"
-  read -r ms <&"${watch[0]}"
+  read -r -t 15 ms <&"${watch[0]}"
   echo "hold: one unmap, viewable again after $ms ms (goal 300)"
   [[ "$ms" =~ ^[0-9]+$ ]] && [ "$ms" -le 1000 ] || fail "viewable again after $ms ms"
   wait_for "locked $main" || fail "not locked after the unmap: $(geometry "$main") $(state "$main")"
