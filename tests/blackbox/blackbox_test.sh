@@ -332,6 +332,10 @@ if runs hold; then
   ! grep -qi "$(printf '0x%x' "$other")\b" "$QORVEL_BLACKBOX_TMP/active" || fail "the other window was activated"
   xdotool windowactivate "$other" 2>/dev/null
   wait_for focused 5 || fail "activating another window kept the focus there: $(xdotool getwindowfocus)"
+  # The hours open: the window manager has the compact window back, on every workspace.
+  settings_text "$every_hour" >"$settings"
+  wait_for "compact $main" 10 || fail "not compact once allowed: $(geometry "$main") $(state "$main")"
+  xprop -id "$main" _NET_WM_DESKTOP | grep -q 4294967295 || fail "not on every workspace: $(xprop -id "$main" _NET_WM_DESKTOP)"
   stop "$other_pid" "$guard"
 fi
 

@@ -258,6 +258,8 @@ void X11Hold::Bypass(Held& held, bool on) {
   if (held.widget->isMaximized()) states.insert(states.end(), {atoms_.maximized_vert, atoms_.maximized_horz});
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(states.size()), states.data());
+  const uint32_t all = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
   xcb_map_window(c, held.window);
   xcb_flush(c);
 }
