@@ -211,13 +211,20 @@ void X11Hold::Release() {
 // No round trip on this road: each one lets the window stay unmapped longer.
 void X11Hold::Restore(Held& held) {
   xcb_connection_t* c = Connection();
+  if (held.bypassing) {
+    // No window manager forgets anything here (KeepStates answers one that
+    // lets the window go); each property written would cost Qt a round trip.
+    xcb_map_window(c, held.window);
+    Raise(held);
+    return;
+  }
   const std::vector<xcb_atom_t> states = HeldStates(held);
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t all = 0xFFFFFFFF;
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
   xcb_map_window(c, held.window);
-  Fit(held);
+  Raise(held);
 }
 
 // What the window manager would keep in _NET_WM_STATE for a held window;
@@ -250,7 +257,8 @@ void X11Hold::Bypass(Held& held, bool on) {
   }
   xcb_unmap_window(c, held.window);
   if (on) {
-    Restore(held);
+    xcb_map_window(c, held.window);
+    Fit(held);
     return;
   }
   // The states the window manager reads when it manages the window again.
@@ -267,10 +275,6 @@ void X11Hold::Bypass(Held& held, bool on) {
 // A held window covers its place and lies above the rest; with no window
 // manager between, nothing else sizes it.
 void X11Hold::Fit(Held& held) {
-  if (!held.bypassing) {
-    Raise(held);
-    return;
-  }
   xcb_connection_t* c = Connection();
   const uint32_t values[] = {static_cast<uint32_t>(held.place.x()), static_cast<uint32_t>(held.place.y()),
                              static_cast<uint32_t>(held.place.width()),
