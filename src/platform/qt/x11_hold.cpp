@@ -261,9 +261,9 @@ void X11Hold::Bypass(Held& held, bool on) {
     Fit(held);
     return;
   }
-  // The states the window manager reads when it manages the window again.
-  std::vector<xcb_atom_t> states{atoms_.skip_taskbar, atoms_.skip_pager};
-  if (held.widget->isMaximized()) states.insert(states.end(), {atoms_.maximized_vert, atoms_.maximized_horz});
+  // The states the window manager reads when it manages the window again:
+  // not above (the settings window comes over it), no task-bar entry.
+  const std::vector<xcb_atom_t> states{atoms_.skip_taskbar, atoms_.skip_pager};
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t all = 0xFFFFFFFF;
@@ -354,8 +354,6 @@ bool X11Hold::nativeEventFilter(const QByteArray& type, void* message, qintptr* 
           (h->widget.data() != &lock_ || OwnDialog() == nullptr)) {
         Raise(*h);
       }
-      // Whole again while a dialog is up: the dialog went under it.
-      if (h != nullptr && h->widget.data() == &lock_ && e->state == XCB_VISIBILITY_UNOBSCURED) CheckSoon();
       break;
     }
     case XCB_CONFIGURE_NOTIFY: {

@@ -5,14 +5,14 @@
 // layout, and the password prompt over it), the hold keeps the keyboard and
 // the pointer in an active grab, as screen lockers do, and maps and raises
 // the lock's windows again as soon as the X server reports them unmapped or
-// covered. While held, the windows bypass the window manager
-// (override-redirect) and size themselves to their monitors: a managed window
-// that is unmapped is let go and managed anew by the window manager, which
-// leaves it unmapped far longer, and may leave it smaller than its monitor.
-// The guard's own dialogs stay above the lock. The grabs let the guard's own
-// windows (the password prompt) get their input as usual (owner_events).
-// In the compact layout and while the
-// settings window is open (the lock is then not topmost) it holds nothing.
+// covered. While held, the windows bypass the window manager (override-
+// redirect) and size themselves to their monitors: a managed window that is
+// unmapped is let go and managed anew by the window manager, which leaves it
+// unmapped far longer and may leave it smaller than its monitor. The guard's
+// own dialogs stay above the lock, and the grabs let them get their input as
+// usual (owner_events). In the compact layout and while the settings window
+// is open (the lock is then not topmost) it holds nothing, and the window
+// manager has the windows back.
 // Off X11 it does nothing.
 #include <QAbstractNativeEventFilter>
 #include <QObject>
