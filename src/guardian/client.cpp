@@ -29,15 +29,22 @@ std::optional<Answer> GuardianClient::Ask(const Request& request) {
 }
 
 std::string GuardianClient::get_section(std::string_view section, std::size_t, std::string_view) {
+  const bool hours = section == "HOUR";
+  if (hours && hours_ && reported_ && hours_->version == *reported_) return hours_->lines;
+  // The version seen before the read: lines changed since are asked again
+  // after the next report.
+  const auto version = reported_;
   // The guardian reads with the store's buffer, the only size the guard asks for.
   const auto answer = Ask({Verb::read, std::string(section), {}, {}, proof_});
   const std::string_view end("\0\0", 2);
   if (!answer || answer->status != Status::ok || !answer->data.ends_with(end)) return std::string(end);
+  if (hours && version) hours_ = Kept{*version, answer->data};
   return answer->data;
 }
 
 bool GuardianClient::write_string(std::string_view section, std::string_view key,
                                   std::optional<std::string_view> value, std::string_view) {
+  hours_.reset();  // whatever the answer, the next look asks
   const Request request = value ? Request{Verb::write, std::string(section), std::string(key), std::string(*value), proof_}
                                 : Request{Verb::erase, std::string(section), std::string(key), {}, proof_};
   const auto answer = Ask(request);
@@ -60,8 +67,13 @@ bool GuardianClient::announce_quit(std::string_view password) {
 }
 
 void GuardianClient::report_state(std::string_view word) {
-  // Once, never waited for again: the next report is half a second away.
-  if (channel_.installed()) (void)channel_.exchange(FormatRequest({Verb::state, {}, {}, std::string(word), {}}));
+  // Once, never waited for again: the next report is at most a second away.
+  // An answer without a version, or none, leaves nothing to trust.
+  reported_.reset();
+  if (!channel_.installed()) return;
+  const auto reply = channel_.exchange(FormatRequest({Verb::state, {}, {}, std::string(word), {}}));
+  const auto answer = reply ? ParseAnswer(*reply) : std::nullopt;
+  if (answer && answer->status == Status::ok && !answer->data.empty()) reported_ = answer->data;
 }
 
 }  // namespace qorvel::guardian

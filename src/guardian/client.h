@@ -20,6 +20,8 @@ class GuardianClient final : public platform::ProfileFile, public platform::Guar
 
   // The settings file as the guardian reads and writes it. A read that is
   // refused or not answered gives what a missing file gives: no lines.
+  // [HOUR] is asked again only when the last report's answer named other
+  // lines than those kept, or after a write.
   std::string get_section(std::string_view section, std::size_t buffer_size, std::string_view file) override;
   bool write_string(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                     std::string_view file) override;
@@ -39,6 +41,11 @@ class GuardianClient final : public platform::ProfileFile, public platform::Guar
   platform::GuardianChannel& channel_;
   Wait wait_;
   std::string proof_;
+  std::optional<std::string> reported_;  // the version the last report was answered with
+  struct Kept {
+    std::string version, lines;
+  };
+  std::optional<Kept> hours_;
 };
 
 }  // namespace qorvel::guardian

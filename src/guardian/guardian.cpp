@@ -46,7 +46,8 @@ std::string SectionIn(std::string_view file_bytes, std::string_view section) {
 
 }  // namespace
 
-Guardian::Guardian(Ports& ports) : ports_(ports), copy_(ports.load_copy()) {
+Guardian::Guardian(Ports& ports) : ports_(ports) {
+  Keep(ports_.load_copy());
   // A file left by an earlier version gets its rights too.
   ports_.protect_settings();
 }
@@ -94,12 +95,21 @@ void Guardian::GuardEnded(std::string_view session_id, Time now) {
 std::string Guardian::Answer(std::string_view session_id, Pid pid, std::string_view line, Time now) {
   const auto request = ParseRequest(line);
   if (request && request->verb == Verb::state) {
-    // Reports come twice a second from every guard: no file to look at.
     const auto it = watches_.find(session_id);
     const bool known = std::find(std::begin(kStateWords), std::end(kStateWords), request->value) != std::end(kStateWords);
     if (it == watches_.end() || !known) return FormatAnswer({});
     Report(it->second, pid, request->value, now);
-    return FormatAnswer({Status::ok, {}});
+    // The file as it stands now (a stamp's look when unchanged): the guard's
+    // hours are then at most one report old.
+    // Due work is done at this wake when it falls due around now: reports
+    // come every second at most, and past the slack the timer has fired.
+    if (now >= next_file_check_ - kFileCheck / 2 && now < next_file_check_ + kTickSlack) {
+      next_file_check_ = now;
+      Tick(now);
+    } else {
+      CheckFile();
+    }
+    return FormatAnswer({Status::ok, hours_version_});
   }
   return FormatAnswer(request ? Handle(session_id, *request, now) : guardian::Answer{Status::no, {}});
 }
@@ -255,7 +265,7 @@ bool Guardian::HourAllowed() {
 }
 
 Time Guardian::NextTick() const {
-  Time next = next_file_check_;
+  Time next = next_file_check_ + kTickSlack;
   for (const auto& [id, watch] : watches_) {
     if (watch.phase == Phase::waiting) next = std::min(next, watch.due);
   }
@@ -297,13 +307,18 @@ void Guardian::CheckFile() {
   if (file.state == SettingsFile::State::present) {
     if (file.bytes != copy_) {
       ports_.save_copy(file.bytes);
-      copy_ = file.bytes;
+      Keep(std::move(file.bytes));
     }
   } else if (file.state == SettingsFile::State::missing && copy_) {
     if (!ports_.restore_settings(*copy_)) return;
     ports_.protect_settings();
     ports_.note("put the deleted settings file back");
   }
+}
+
+void Guardian::Keep(std::optional<std::string> copy) {
+  copy_ = std::move(copy);
+  hours_version_ = copy_ ? SectionVersion(SectionIn(*copy_, "HOUR")) : std::string();
 }
 
 std::string StoredPasswordIn(std::string_view file_bytes) {

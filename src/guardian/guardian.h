@@ -32,6 +32,9 @@ inline constexpr Duration kMaxBackoff{1'000};
 inline constexpr Duration kSteadyRun{10'000};
 // How often the settings file is looked at when nothing else wakes us.
 inline constexpr Duration kFileCheck{1'000};
+// Due work waits this long for a guard's report, whose wake then does it:
+// while guards report, the guardian wakes for nothing else.
+inline constexpr Duration kTickSlack{500};
 // A wrong password is answered at most this often per session.
 inline constexpr Duration kQuitTryGap{1'000};
 // A guard reports at least once a second; one silent this long is frozen or
@@ -145,10 +148,12 @@ class Guardian {
   Proof Prove(std::string_view session_id, std::string_view password, Time now);
   guardian::Answer Write(std::string_view session_id, const Request& request, Time now);
   bool WriteFirstRun();
+  void Keep(std::optional<std::string> copy);
 
   Ports& ports_;
   std::map<std::string, Watch, std::less<>> watches_;
   std::optional<std::string> copy_;
+  std::string hours_version_;  // of the copy's [HOUR]; empty without a copy
   std::map<std::string, Time, std::less<>> last_wrong_;  // per session
   Time next_file_check_{};
   bool shutting_down_ = false;

@@ -1,6 +1,7 @@
 #include "guardian/protocol.h"
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace qorvel::guardian {
@@ -122,6 +123,16 @@ std::string FormatAnswer(const Answer& answer) {
     Encode(line, answer.data);
   }
   return line + "\n";
+}
+
+std::string SectionVersion(std::string_view section_lines) {
+  // FNV-1a: the lines are no secret (anyone may read [HOUR]) and only
+  // root writes the file, so nobody picks a collision.
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : section_lines) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  std::string out;
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash >> shift) & 15];
+  return out;
 }
 
 std::optional<Answer> ParseAnswer(std::string_view line) {

@@ -24,7 +24,8 @@ enum class Verb {
   check,      // check PASSWORD: is it the stored one?
   first_run,  // firstrun: the first-run file, if there is neither file nor copy
   quit,       // quit PASSWORD: the parent ends the guard
-  state,      // state WORD: the guard's report, at least once a second
+  state,      // state WORD: the guard's report, at least once a second; answered
+              // "ok VERSION", VERSION naming [HOUR] as a read gives it now
 };
 
 struct Request {
@@ -55,6 +56,9 @@ struct Answer {
 // field, or a line over kMaxRequestLine.
 [[nodiscard]] std::optional<Request> ParseRequest(std::string_view line);
 [[nodiscard]] std::string FormatAnswer(const Answer& answer);
+// A short name of a section's lines, the same for the same lines: a guard
+// reads [HOUR] again only when a report's answer names other lines.
+[[nodiscard]] std::string SectionVersion(std::string_view section_lines);
 [[nodiscard]] std::optional<Answer> ParseAnswer(std::string_view line);
 
 }  // namespace qorvel::guardian

@@ -425,19 +425,19 @@ PY
     new_guard 0
     logged "guard $guard of session c1 reports"
     wait_for 'locked "$(window "$guard" Qorvel)"' 60 || fail "the guard did not lock"
-    # A connection per request, as the guard makes them.
+    # One kept connection, as the guard keeps it.
     rtt=$(as_kid python3 - 100 <<'PY'
 import socket, statistics, sys, time
 ms = []
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(10)
+s.connect("/run/qorvel-guardian/socket")
+answers = s.makefile("rb")
 for _ in range(int(sys.argv[1])):
     start = time.perf_counter()
-    s = socket.socket(socket.AF_UNIX)
-    s.settimeout(10)
-    s.connect("/run/qorvel-guardian/socket")
     s.sendall(b"read HOUR \n")
-    answer = s.makefile("rb").readline()
+    answer = answers.readline()
     ms.append((time.perf_counter() - start) * 1000)
-    s.close()
     if not answer.startswith(b"ok"):
         sys.exit("answered %r" % answer)
 print("%.2f ms (%.2f to %.2f)" % (statistics.median(ms), min(ms), max(ms)))
@@ -479,6 +479,60 @@ PY
       new_guard "$guard"
     done
     [ "$(stat -c %U "/proc/$guard")" = "$kid" ] || fail "the guard runs as $(stat -c %U "/proc/$guard")"
+
+    # The guard keeps one connection. The child's account's other programs:
+    # a silent connection is dropped; at most four places with the guard's,
+    # kept busy and any freed one taken back; a new guard still reports, as
+    # one of them makes way.
+    test=guardian-places
+    hold="$QORVEL_BLACKBOX_TMP/places"
+    "${kid_env[@]}" python3 - <<'PY' >"$hold" &
+import socket, sys, time
+def connect():
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(5)
+    s.connect("/run/qorvel-guardian/socket")
+    return s
+def ask(s):
+    try:
+        s.sendall(b"read HOUR \n")
+        line = b""
+        while not line.endswith(b"\n"):
+            part = s.recv(4096)
+            if not part:
+                return False
+            line += part
+        return line.startswith(b"ok")
+    except OSError:
+        return False
+silent = connect()
+silent.settimeout(30)
+try:
+    state = "closed" if silent.recv(1) == b"" else "answered"
+except OSError:
+    state = "kept"
+held = [s for s in (connect() for _ in range(16)) if ask(s)]
+print(state, len(held), flush=True)
+while True:
+    held = [s for s in held if ask(s)]
+    try:
+        s = connect()
+        if ask(s):
+            held.append(s)
+    except OSError:
+        pass
+    time.sleep(0.05)
+PY
+    holder=$!
+    pids+=("$holder")
+    wait_for '[ -s "$hold" ]' 60 || fail "the child's programs never got their places"
+    read -r silent places <"$hold"
+    [ "$silent" = closed ] || fail "a silent connection was $silent"
+    [ "$places" -ge 1 ] && [ "$places" -le 4 ] || fail "the child's programs got $places places"
+    kill -9 "$guard" && new_guard "$guard"
+    logged "guard $guard of session c1 reports"
+    stop "$holder"
+    wait_for '[ -n "$(ask "read HOUR ")" ]' || fail "the places were not freed"
 
     # The file and its folder are root's: the child's account can neither
     # read the password nor write, delete, replace or link the file; a

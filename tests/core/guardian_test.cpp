@@ -178,6 +178,29 @@ TEST(Guardian, AGuardThatStopsReportingIsEndedAndOnlyAReportingOneIsAdopted) {
   for (const auto& r : rows) EXPECT_EQ(Tell("0 reporting quiet;" + std::string(r.story)), r.calls) << r.story;
 }
 
+TEST(Guardian, AReportIsAnsweredWithTheHoursAsTheyStandAndDoesTheDueWork) {
+  const auto version = [](std::string lines) { return "answer ok " + SectionVersion(lines + '\0') + "/"; };
+  const struct { const char* story; Log calls; } rows[] = {
+      // The version names the hours a read would give, changed since the last tick too.
+      {"0 active 1; 0 file [HOUR]/hou5=5/; 10000 tick; 10001 send 1 state locked",
+       {"copy [HOUR]/hou5=5/", "start 1", version(std::string("hou5=5\0", 7))}},
+      {"0 active 1; 0 file [HOUR]/hou5=5/; 10000 tick; 10100 file [HOUR]/hou6=6/; 10200 send 1 state locked",
+       {"copy [HOUR]/hou5=5/", "start 1", "copy [HOUR]/hou6=6/", version(std::string("hou6=6\0", 7))}},
+      {"0 active 1; 0 file [mm]/nober=1/; 10000 tick; 10001 send 1 state locked",
+       {"copy [mm]/nober=1/", "start 1", version(std::string(1, '\0'))}},
+      // Nothing to name without a file or a copy; nothing for an unknown session.
+      {"0 active 1; 10000 tick; 10001 send 1 state locked", {"start 1", "answer ok/"}},
+      {"0 active 1; 0 file [HOUR]/; 10000 tick; 10001 send 2 state locked", {"copy [HOUR]/", "start 1", "answer no/"}},
+      // Due work is done at a report's wake: the silent guard is ended without a tick.
+      {"0 reporting quiet; 0 active 1; 10000 tick; 19000 tick; 20100 report 1 555 locked",
+       {"start 1", "end 1 100"}},
+      {"0 reporting quiet; 0 active 1; 10000 tick; 19000 tick; 20500 report 1 555 locked", {"start 1"}},
+      // The timer waits for a report's wake a little past the due time.
+      {"0 active 1; 10000 tick; 10000 next", {"start 1", "next 11500"}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(Tell(r.story), r.calls) << r.story;
+}
+
 TEST(Guardian, LogsOffASessionInFrontLeftUncoveredInALockedHour) {
   const std::string file = "[HOUR]/hou8=8/[mm]/nober=pw/";
   const struct { const char* story; Log calls; } rows[] = {
@@ -380,6 +403,20 @@ TEST(Protocol, EveryRequestRoundTripsAndMalformedLinesAreRefused) {
     EXPECT_EQ(ParseAnswer(a.line), answer) << a.line;
   }
   for (const char* bad : {"ok", "yes\n", "no x\n", "ok a b\n", "ok %g0\n", ""}) EXPECT_EQ(ParseAnswer(bad), std::nullopt) << bad;
+
+  // A report's answer names the hours: FNV-1a, 64 bits, in hex; one byte
+  // more or another order is another name.
+  const struct { std::string lines, version; } versions[] = {
+      {"", "CBF29CE484222325"},
+      {"a", "AF63DC4C8601EC8C"},
+      {std::string("hou5=5\0\0", 8), SectionVersion(std::string("hou5=5\0\0", 8))},
+  };
+  for (const auto& v : versions) {
+    EXPECT_EQ(SectionVersion(v.lines), v.version);
+    EXPECT_EQ(ParseAnswer(FormatAnswer({Status::ok, v.version})), (Answer{Status::ok, v.version}));
+  }
+  EXPECT_NE(SectionVersion(std::string("hou5=5\0\0", 8)), SectionVersion(std::string("hou5=5\0\0\0", 9)));
+  EXPECT_NE(SectionVersion("ab"), SectionVersion("ba"));
 }
 
 // A channel that gives its answers in turn and keeps the requests.
@@ -430,6 +467,45 @@ TEST(GuardianClient, CarriesTheProofTriesBusyAgainAndTakesOnlyAClearYes) {
   (void)client.get_section("mm", 32767, "");
   client.write_string("hour", "hou7", "7", "");
   EXPECT_EQ(channel.sent, (Log{"read mm p%20w\n", "write hour hou7 7 p%20w\n"}));
+}
+
+// Steps: "report ANSWER" (a state report given that answer, "-" for none),
+// "hours ANSWER" (the tick's read of [HOUR]: what it returns, "asked" when
+// the guardian was asked, "-" for no answer), "write".
+TEST(GuardianClient, AsksForTheHoursOnlyWhenAReportNamesOthersThanThoseKept) {
+  const std::string v1 = "ok V1\n", v2 = "ok V2\n", five = "ok hou5=5%00%00\n", six = "ok hou6=6%00%00\n";
+  const struct { std::vector<std::pair<std::string, std::string>> steps; Log seen; } rows[] = {
+      // Kept while the reports name the same hours; asked again when they name others.
+      {{{"report", v1}, {"hours", five}, {"hours", ""}, {"report", v1}, {"hours", ""}, {"report", v2}, {"hours", six}},
+       {"asked hou5=5", "hou5=5", "hou5=5", "asked hou6=6"}},
+      // Hours read after a report that named others: kept under the version seen before the read.
+      {{{"report", v1}, {"hours", six}, {"report", v2}, {"hours", six}, {"report", v2}, {"hours", ""}},
+       {"asked hou6=6", "asked hou6=6", "hou6=6"}},
+      // Nothing is trusted after a report without a version, with none, or refused.
+      {{{"report", v1}, {"hours", five}, {"report", "ok\n"}, {"hours", five}}, {"asked hou5=5", "asked hou5=5"}},
+      {{{"report", v1}, {"hours", five}, {"report", "-"}, {"hours", five}}, {"asked hou5=5", "asked hou5=5"}},
+      {{{"report", v1}, {"hours", five}, {"report", "no\n"}, {"hours", five}}, {"asked hou5=5", "asked hou5=5"}},
+      // Nor after a write, nor hours that were never read whole; no version, no keeping.
+      {{{"report", v1}, {"hours", five}, {"write", "ok\n"}, {"hours", six}}, {"asked hou5=5", "asked hou6=6"}},
+      {{{"report", v1}, {"hours", "-"}, {"report", v1}, {"hours", five}}, {"asked ", "asked hou5=5"}},
+      {{{"hours", five}, {"report", v1}, {"hours", five}}, {"asked hou5=5", "asked hou5=5"}},
+  };
+  for (const auto& r : rows) {
+    ScriptedChannel channel;
+    GuardianClient client(channel, [](std::chrono::milliseconds) {});
+    Log seen;
+    for (const auto& [step, answer] : r.steps) {
+      channel.answers = {answer == "-" ? std::nullopt : std::optional<std::string>(answer)};
+      const auto before = channel.sent.size();
+      if (step == "report") client.report_state("locked");
+      if (step == "write") client.write_string("HOUR", "hou6", "6", "");
+      if (step != "hours") continue;
+      std::string lines = client.get_section("HOUR", 32767, "");
+      lines = lines.substr(0, lines.find('\0'));
+      seen.push_back(channel.sent.size() > before ? "asked " + lines : lines);
+    }
+    EXPECT_EQ(seen, r.seen) << r.steps.size();
+  }
 }
 
 }  // namespace

@@ -2,13 +2,17 @@
 // missing or odd folder does to the start-up, the autostart entry, process
 // facts and the clock's text.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "guard/startup.h"
 #include "platform/linux/services_linux.h"
@@ -191,6 +195,82 @@ TEST(LinuxClock, WritesTheGeneralDate) {
       {"de_DE", {2026, 12, 6, 7, 8, 9}, "06.12.26 07:08:09"},
   };
   for (const auto& row : rows) EXPECT_EQ(lin::LinuxClock(QLocale(row.locale)).general_date(row.time), row.text) << row.locale;
+}
+
+// A guardian's socket that follows a script, one list of steps for each
+// connection in turn: "answer" reads a line and answers it, "answer2" answers
+// with two lines, "cut" reads a line and closes, "then-close" closes after
+// the steps before. Counts the connections it took.
+struct ScriptedGuardian {
+  explicit ScriptedGuardian(std::vector<std::vector<std::string>> script) : path(dir.path / "socket") {
+    listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(listener, 4), 0);
+    server = std::thread([this, script = std::move(script)] {
+      for (const auto& steps : script) {
+        pollfd p{listener, POLLIN, 0};
+        if (poll(&p, 1, 10'000) != 1) return;  // the client never came: the row fails on its count
+        const int fd = accept(listener, nullptr, nullptr);
+        ++connections;
+        for (const auto& step : steps) {
+          if (step == "then-close") break;
+          std::string line;
+          char c = 0;
+          while (line.empty() || line.back() != '\n') {
+            if (recv(fd, &c, 1, 0) != 1) break;
+            line += c;
+          }
+          if (step == "cut") break;
+          const std::string answer = step == "answer2" ? "ok\nok\n" : "ok " + std::to_string(connections) + "\n";
+          (void)send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        }
+        close(fd);
+      }
+    });
+  }
+  ~ScriptedGuardian() {
+    if (server.joinable()) server.join();
+    close(listener);
+  }
+  TempDir dir;
+  fs::path path;
+  int listener = -1;
+  int connections = 0;
+  std::thread server;
+};
+
+TEST(LinuxGuardianChannel, KeepsOneConnectionAndMakesItAgainOnceWhenTheGuardianClosedIt) {
+  using Script = std::vector<std::vector<std::string>>;
+  const struct { Script script; std::vector<std::string> answers; int connections; } rows[] = {
+      // Every request on the one connection.
+      {{{"answer", "answer", "answer"}}, {"ok 1\n", "ok 1\n", "ok 1\n"}, 1},
+      // Closed while kept (idle, or a new guardian): made again, the request not lost.
+      {{{"answer", "then-close"}, {"answer"}}, {"ok 1\n", "ok 2\n"}, 2},
+      {{{"answer", "cut"}, {"answer"}}, {"ok 1\n", "ok 2\n"}, 2},
+      // Once only; and a new connection closed unanswered is not tried again.
+      {{{"answer", "cut"}, {"cut"}, {"answer"}}, {"ok 1\n", "", "ok 3\n"}, 3},
+      {{{"cut"}, {"answer"}}, {"", "ok 2\n"}, 2},
+      // More than one line is no answer, and that connection is not used again.
+      {{{"answer2"}, {"answer"}}, {"", "ok 2\n"}, 2},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> answers;
+    int connections = 0;
+    {
+      ScriptedGuardian guardian(r.script);
+      {
+        lin::UnixGuardianChannel channel(guardian.path.string(), {});
+        for (std::size_t i = 0; i < r.answers.size(); ++i) answers.push_back(channel.exchange("state locked\n").value_or(""));
+      }
+      guardian.server.join();
+      connections = guardian.connections;
+    }
+    EXPECT_EQ(answers, r.answers) << r.connections;
+    EXPECT_EQ(connections, r.connections);
+  }
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ constexpr auto kProperties = "org.freedesktop.DBus.Properties";
 // Far larger than any settings file; a bigger one is not ours to copy.
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 constexpr std::size_t kMaxClients = 16;
+// A guard needs one connection; the rest are its account's other programs.
+constexpr std::size_t kMaxClientsPerUser = 4;
 constexpr int kClientTimeoutMs = 5000;
 // What the guard takes from its session, besides the account's own.
 constexpr const char* kSessionVariables[] = {"DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
@@ -70,7 +72,8 @@ guardian::SettingsFile ReadPlainFile(const std::string& path) {
 
 // The settings file as it stands: anything but a plain file is hostile and
 // never opened through (a device could act on an open, a FIFO would block).
-guardian::SettingsFile ReadSettingsFile(const std::string& path) {
+// *seen: the opened file's stat, taken before its bytes were read.
+guardian::SettingsFile ReadSettingsFile(const std::string& path, struct stat* seen) {
   using State = guardian::SettingsFile::State;
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) return {errno == ENOENT ? State::missing : State::unreadable, {}};
@@ -83,6 +86,7 @@ guardian::SettingsFile ReadSettingsFile(const std::string& path) {
   if (fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev) bytes = ReadAll(fd);
   close(fd);
   if (!bytes) return {State::unreadable, {}};
+  *seen = opened;
   return {State::present, std::move(*bytes)};
 }
 
@@ -216,8 +220,11 @@ std::optional<std::string> ProcessVariable(pid_t pid, std::string_view name) {
 
 GuardianDaemon::GuardianDaemon(QDBusConnection bus, Paths paths) : bus_(std::move(bus)), paths_(std::move(paths)) {
   tick_.setSingleShot(true);
+  // One wake when due: a coarse timer wakes early, then again.
+  tick_.setTimerType(Qt::PreciseTimer);
   connect(&tick_, &QTimer::timeout, this, [this] {
     core_->Tick(Now());
+    DropIdle(Now());
     Schedule();
   });
   core_.emplace(*this);
@@ -225,7 +232,8 @@ GuardianDaemon::GuardianDaemon(QDBusConnection bus, Paths paths) : bus_(std::mov
 
 GuardianDaemon::~GuardianDaemon() {
   for (auto& [fd, client] : clients_) {
-    client.notifier.reset();
+    client.reader.reset();
+    client.writer.reset();
     close(fd);
   }
   for (auto& [id, guard] : guards_) {
@@ -498,8 +506,27 @@ void GuardianDaemon::note(std::string_view line) {
   std::fflush(stderr);
 }
 
+bool GuardianDaemon::Stamp::operator==(const Stamp& o) const {
+  return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+         mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+}
+
 guardian::SettingsFile GuardianDaemon::read_settings() {
-  auto file = ReadSettingsFile(paths_.settings);
+  // Asked at every request and report: read again only when the plain file
+  // at the path is another, or changed. A stamp younger than a second is
+  // not trusted: a write within the file system's clock step keeps it.
+  const time_t now = time(nullptr);
+  struct stat st {};
+  if (stamp_ && lstat(paths_.settings.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim} == *stamp_)
+    return last_file_;
+  stamp_.reset();
+  auto file = ReadSettingsFile(paths_.settings, &st);
+  if (file.state == guardian::SettingsFile::State::present && st.st_mtim.tv_sec < now - 1 &&
+      st.st_ctim.tv_sec < now - 1) {
+    stamp_ = Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    last_file_ = file;
+  }
   // Once per spell: an oversized or unreadable file is neither copied nor replaced.
   const bool odd = file.state == guardian::SettingsFile::State::unreadable;
   if (odd && !odd_file_noted_) note("the settings file cannot be read: neither copied nor replaced");
@@ -581,19 +608,45 @@ void GuardianDaemon::Accept() {
     if (fd < 0) return;
     ucred peer{};
     socklen_t size = sizeof peer;
-    if (clients_.size() >= kMaxClients || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || !Admit(peer)) {
       close(fd);
       continue;
     }
     Client& client = clients_[fd];
-    client = {fd, peer.pid, {}, ++serial_, Notifier(new QSocketNotifier(fd, QSocketNotifier::Read)), {}, 0};
-    connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
-    // A client that never finishes its line frees its place.
-    QTimer::singleShot(kClientTimeoutMs, this, [this, fd, serial = serial_] {
-      const auto it = clients_.find(fd);
-      if (it != clients_.end() && it->second.serial == serial) Drop(fd);
-    });
+    client = {fd, peer.pid, peer.uid, {}, {}, 0, Now(), Notifier(new QSocketNotifier(fd, QSocketNotifier::Read)), {}};
+    connect(client.reader.get(), &QSocketNotifier::activated, this, [this, fd] { Read(fd); });
   }
+}
+
+bool GuardianDaemon::Admit(const ucred& peer) {
+  const auto mine = std::count_if(clients_.begin(), clients_.end(),
+                                  [&](const auto& entry) { return entry.second.uid == peer.uid; });
+  if (mine < static_cast<long>(kMaxClientsPerUser) && clients_.size() < kMaxClients) return true;
+  // A watched guard always gets in: the longest silent connection that is
+  // no guard's makes way, its own account's first, so a child's programs
+  // holding every place cannot silence the real guard.
+  const auto guard = [&](pid_t pid) {
+    return std::any_of(guards_.begin(), guards_.end(), [&](const auto& entry) { return entry.second.pid == pid; });
+  };
+  if (!guard(peer.pid)) return false;
+  const bool own = mine >= static_cast<long>(kMaxClientsPerUser);
+  int victim = -1;
+  for (const auto& [fd, client] : clients_) {
+    if ((own && client.uid != peer.uid) || guard(client.pid)) continue;
+    if (victim < 0 || client.heard < clients_.at(victim).heard) victim = fd;
+  }
+  if (victim < 0) return false;
+  Drop(victim);
+  return true;
+}
+
+void GuardianDaemon::DropIdle(guardian::Time now) {
+  // A guard reports twice a second; a connection silent for this long, or
+  // one that never finishes its line, frees its place.
+  std::vector<int> idle;
+  for (const auto& [fd, client] : clients_)
+    if (now - client.heard >= std::chrono::milliseconds(kClientTimeoutMs)) idle.push_back(fd);
+  for (const int fd : idle) Drop(fd);
 }
 
 void GuardianDaemon::Read(int fd) {
@@ -603,31 +656,44 @@ void GuardianDaemon::Read(int fd) {
   const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) return Drop(fd);
-  it->second.line.append(buffer, static_cast<std::size_t>(n));
-  if (it->second.line.find('\n') != std::string::npos) return Answer(fd);
-  if (it->second.line.size() > guardian::kMaxRequestLine) Drop(fd);
+  it->second.in.append(buffer, static_cast<std::size_t>(n));
+  Answer(fd);
+  // Here too: while guards report, the tick's timer hardly ever fires.
+  DropIdle(Now());
 }
 
 void GuardianDaemon::Answer(int fd) {
-  Client& client = clients_.at(fd);
-  // One request per connection: nothing after its line is read.
-  client.notifier.reset();
-  const std::string_view line = std::string_view(client.line).substr(0, client.line.find('\n') + 1);
-  const std::string session_id = SessionOf(client.pid);
-  client.out = core_->Answer(session_id, static_cast<guardian::Pid>(client.pid), line, Now());
-  // Said once per guard: one that never reports is ended, and the log says why.
-  const auto guard = guards_.find(session_id);
-  if (guard != guards_.end() && guard->second.pid == client.pid && !guard->second.heard && line.starts_with("state ")) {
-    guard->second.heard = true;
-    note("guard " + std::to_string(client.pid) + " of session " + session_id + " reports");
+  // The lines in turn, each answered whole before the next is read.
+  for (;;) {
+    const auto it = clients_.find(fd);
+    if (it == clients_.end()) return;
+    Client& client = it->second;
+    const auto end = client.in.find('\n');
+    if (end == std::string::npos) {
+      if (client.in.size() > guardian::kMaxRequestLine) Drop(fd);
+      return;
+    }
+    const std::string line = client.in.substr(0, end + 1);
+    client.in.erase(0, end + 1);
+    const std::string session_id = SessionOf(client.pid);
+    const auto now = Now();
+    client.heard = now;
+    client.out = core_->Answer(session_id, static_cast<guardian::Pid>(client.pid), line, now);
+    client.sent = 0;
+    // Said once per guard: one that never reports is ended, and the log says why.
+    const auto guard = guards_.find(session_id);
+    if (guard != guards_.end() && guard->second.pid == client.pid && !guard->second.heard && line.starts_with("state ")) {
+      guard->second.heard = true;
+      note("guard " + std::to_string(client.pid) + " of session " + session_id + " reports");
+    }
+    Schedule();
+    if (!Send(fd)) return;  // the rest waits until this answer has gone
   }
-  Schedule();
-  Send(fd);
 }
 
-void GuardianDaemon::Send(int fd) {
+bool GuardianDaemon::Send(int fd) {
   const auto it = clients_.find(fd);
-  if (it == clients_.end()) return;
+  if (it == clients_.end()) return false;
   Client& client = it->second;
   while (client.sent < client.out.size()) {
     const ssize_t n = send(fd, client.out.data() + client.sent, client.out.size() - client.sent,
@@ -637,24 +703,35 @@ void GuardianDaemon::Send(int fd) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // A long answer goes on once the guard has read some; the client's
-      // time limit drops one that never reads.
-      if (!client.notifier) {
-        client.notifier.reset(new QSocketNotifier(fd, QSocketNotifier::Write));
-        connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { Send(fd); });
+      // A long answer goes on once the guard has read some; nothing more
+      // is read from it meanwhile, and the idle limit drops one that never reads.
+      if (!client.writer) {
+        client.reader->setEnabled(false);
+        client.writer.reset(new QSocketNotifier(fd, QSocketNotifier::Write));
+        connect(client.writer.get(), &QSocketNotifier::activated, this, [this, fd] {
+          if (!Send(fd)) return;
+          const auto found = clients_.find(fd);
+          found->second.writer.reset();
+          found->second.reader->setEnabled(true);
+          Answer(fd);
+        });
       }
-      return;
+      return false;
     } else {
-      break;
+      Drop(fd);
+      return false;
     }
   }
-  Drop(fd);
+  client.out.clear();
+  client.sent = 0;
+  return true;
 }
 
 void GuardianDaemon::Drop(int fd) {
   const auto it = clients_.find(fd);
   if (it == clients_.end()) return;
-  it->second.notifier.reset();
+  it->second.reader.reset();
+  it->second.writer.reset();
   close(fd);
   clients_.erase(it);
 }

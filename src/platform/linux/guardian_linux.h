@@ -4,6 +4,7 @@
 // requests on a Unix socket, and owns the settings file: root's, 0600, in
 // root's 0755 folder, with a copy of its own. Every decision is the core's
 // (guardian/guardian.h); this only carries them out.
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <QDBusConnection>
@@ -105,12 +106,22 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   };
   struct Client {
     int fd = -1;
-    pid_t pid = 0;
-    std::string line;
-    std::uint64_t serial = 0;
-    Notifier notifier;
+    pid_t pid = 0;  // both from SO_PEERCRED, once: the kernel's word
+    uid_t uid = 0;
+    std::string in;  // read, not yet answered
     std::string out;  // the answer, sent as the guard takes it
     std::size_t sent = 0;
+    guardian::Time heard{};  // its connection or its last whole request
+    Notifier reader, writer;
+  };
+  // What read_settings last found at the path, and when it may be trusted
+  // again without reading the file.
+  struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{}, ctime{};
+    bool operator==(const Stamp& o) const;
   };
   bool ReadSessions();
   bool Listen();
@@ -119,8 +130,10 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   void Accept();
   void Read(int fd);
   void Answer(int fd);
-  void Send(int fd);
+  bool Send(int fd);
   void Drop(int fd);
+  bool Admit(const ucred& peer);
+  void DropIdle(guardian::Time now);
   std::string SessionOf(pid_t pid) const;
   std::string DisplayOf(const LogindSession& session) const;
   void Schedule();
@@ -132,7 +145,8 @@ class GuardianDaemon final : public QObject, public guardian::Ports {
   std::map<std::string, LogindSession> sessions_;
   std::map<std::string, Watched> guards_;
   std::map<int, Client> clients_;
-  std::uint64_t serial_ = 0;
+  std::optional<Stamp> stamp_;  // of the file as last read whole
+  guardian::SettingsFile last_file_;
   bool odd_file_noted_ = false;
   PortableProfileFile engine_;
   QTimer tick_;

@@ -193,20 +193,29 @@ inline constexpr const char* kGuardianUnitFiles[] = {
 inline constexpr int kGuardianAnswerTimeoutMs = 3000;
 inline constexpr std::size_t kMaxGuardianAnswer = 256 * 1024;
 
-// The guard's side of the guardian's socket: one connection per request.
+// The guard's side of the guardian's socket: one connection kept for all
+// its requests, made again once when the guardian has closed it.
 class UnixGuardianChannel final : public GuardianChannel {
  public:
   explicit UnixGuardianChannel(std::string socket_path = std::string(kGuardianSocket),
                                std::vector<std::string> unit_files = {std::begin(kGuardianUnitFiles),
                                                                       std::end(kGuardianUnitFiles)})
       : socket_path_(std::move(socket_path)), unit_files_(std::move(unit_files)) {}
+  ~UnixGuardianChannel() override;
+  UnixGuardianChannel(const UnixGuardianChannel&) = delete;
+  UnixGuardianChannel& operator=(const UnixGuardianChannel&) = delete;
   // The unit file is installed: the settings file is then the guardian's.
   [[nodiscard]] bool installed() const override;
   std::optional<std::string> exchange(std::string_view request) override;
 
  private:
+  enum class Outcome { answered, closed, failed };
+  Outcome Exchange(std::string_view request, std::string& answer);
+  void Close();
+
   std::string socket_path_;
   std::vector<std::string> unit_files_;
+  int fd_ = -1;
 };
 
 // Writes all of bytes to fd, through interruptions; false on any failure.

@@ -92,7 +92,7 @@ Form1Widget::Form1Widget(platform::Services& services)
 
   timer1_.setInterval(kTimer1Interval);
   connect(&timer1_, &QTimer::timeout, this, [this] { form_.Timer1_Timer(); });
-  heartbeat_.setInterval(kTimer1Interval);
+  heartbeat_.setInterval(kReportInterval);
   connect(&heartbeat_, &QTimer::timeout, this, [this] { form_.Heartbeat(); });
 
   LayOut();

@@ -20,6 +20,9 @@ namespace qorvel::platform::qt {
 class Form1Widget final : public QWidget, public guard::Form1View, public platform::Window, public platform::Timer {
  public:
   static constexpr int kTimer1Interval = 500;  // ms
+  // The guardian's wake per report is most of its cost; a frozen guard is
+  // still ended after 3 s without one.
+  static constexpr int kReportInterval = 1000;  // ms
 
   // Object names of the controls, for tests and accessibility tools.
   static constexpr const char* kCommand1 = "Command1";  // "锁屏"
