@@ -5,26 +5,14 @@
 
 namespace qorvel::platform::qt {
 
-QPixmap ClockFace::Draw(const QString& text, const QFont& font, const QColor& ink, const QColor& paper) {
+bool ClockFace::Use(const QFont& font, const QColor& ink, const QColor& paper) {
   // A new DPI brings a new font: every picture is drawn again.
-  if (font != font_ || ink != ink_ || paper != paper_) {
-    glyphs_.clear();
-    font_ = font;
-    ink_ = ink;
-    paper_ = paper;
-  }
-  int width = 0;
-  for (const QChar c : text) width += Glyph(c).width();
-  QImage face(qMax(width, 1), QFontMetrics(font_).height(), QImage::Format_RGB32);
-  face.fill(paper_);
-  QPainter painter(&face);
-  int x = 0;
-  for (const QChar c : text) {
-    painter.drawImage(x, 0, Glyph(c));
-    x += Glyph(c).width();
-  }
-  painter.end();
-  return QPixmap::fromImage(face);
+  if (font == font_ && ink == ink_ && paper == paper_) return false;
+  glyphs_.clear();
+  font_ = font;
+  ink_ = ink;
+  paper_ = paper;
+  return true;
 }
 
 const QImage& ClockFace::Glyph(QChar c) {
@@ -39,6 +27,48 @@ const QImage& ClockFace::Glyph(QChar c) {
   painter.drawText(0, metrics.ascent(), QString(c));
   painter.end();
   return glyphs_.emplace(c.unicode(), std::move(glyph)).first->second;
+}
+
+int ClockFace::Width(const QString& text) {
+  int width = 0;
+  for (const QChar c : text) width += Glyph(c).width();
+  return width;
+}
+
+int ClockFace::Height() const { return QFontMetrics(font_).height(); }
+
+QRect ClockFace::Changed(const QString& from, const QString& to) {
+  qsizetype same = 0;
+  while (same < from.size() && same < to.size() && from[same] == to[same]) ++same;
+  const int left = Width(to.left(same));
+  return {left, 0, Width(to) - left, Height()};
+}
+
+void ClockLabel::Show(const QString& text, const QColor& ink, const QColor& paper) {
+  // New pictures (a new font after a DPI change, or new colours) change
+  // every character.
+  const bool redrawn = face_.Use(font(), ink, paper);
+  const QRect changed = redrawn ? rect() : face_.Changed(text_, text);
+  text_ = text;
+  const QSize wanted = sizeHint();
+  if (size() != wanted) {
+    resize(wanted);  // repainted whole
+  } else {
+    update(changed);  // nothing for the same text
+  }
+}
+
+QSize ClockLabel::sizeHint() const { return {qMax(face_.Width(text_), 1), face_.Height()}; }
+
+// Qt clips the painter to the repainted part.
+void ClockLabel::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  int x = 0;
+  for (const QChar c : text_) {
+    const QImage& glyph = face_.Glyph(c);
+    painter.drawImage(x, 0, glyph);
+    x += glyph.width();
+  }
 }
 
 }  // namespace qorvel::platform::qt

@@ -66,13 +66,14 @@ Form1Widget::Form1Widget(platform::Services& services)
   label_palette.setColor(QPalette::WindowText, kLabelText);
   label_palette.setColor(QPalette::Window, MenuTextColour());
   for (const auto& l : kLabels) {
-    auto* label = new QLabel(QString::fromUtf8(l.text), this);
+    auto* label = std::string_view(l.name) == kL1 ? new ClockLabel(QString::fromUtf8(l.text), this)
+                                                  : new QLabel(QString::fromUtf8(l.text), this);
     label->setObjectName(QString::fromUtf8(l.name));
     label->setTextFormat(Qt::PlainText);
     label->setPalette(label_palette);
     label->setAutoFillBackground(true);
     label->setFont(LabelFont(l.hundredths_of_point));
-    if (std::string_view(l.name) == kL1) l1_ = label;
+    if (std::string_view(l.name) == kL1) l1_ = static_cast<ClockLabel*>(label);
     if (std::string_view(l.name) == kLabel1) label1_ = label;
     if (std::string_view(l.name) == kLabel2) label2_ = label;
     if (std::string_view(l.name) == kLabel3) label3_ = label;
@@ -124,14 +125,10 @@ void Form1Widget::show_design() {
   heartbeat_.start();
 }
 
-// The clock is set at every tick and changes once a second: the same text
-// is neither measured nor drawn again.
+// The clock is set at every tick and changes once a second: the label
+// repaints only what changed, and nothing for the same text.
 void Form1Widget::set_clock_text(std::string_view text) {
-  const QString now = FromUtf8(text);
-  if (clock_text_ == now) return;
-  clock_text_ = now;
-  l1_->setPixmap(clock_face_.Draw(now, l1_->font(), kLabelText, MenuTextColour()));
-  l1_->adjustSize();
+  l1_->Show(FromUtf8(text), kLabelText, MenuTextColour());
 }
 
 void Form1Widget::set_hours_text(std::string_view text) {

@@ -78,13 +78,11 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
 
   guard::Form1 form_;
   std::array<QPushButton*, 5> buttons_{};
-  QLabel* l1_ = nullptr;
+  ClockLabel* l1_ = nullptr;
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
   QLabel* label3_ = nullptr;
   NoticeWidget notice_;
-  ClockFace clock_face_;
-  QString clock_text_;
   QTimer timer1_;
   QTimer heartbeat_;  // the guardian hears from this thread even while Timer1 is off
   bool timer_enabled_ = true;
