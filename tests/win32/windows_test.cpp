@@ -263,7 +263,7 @@ std::wstring g_title;
 HWND g_message = nullptr, g_message_owner = nullptr;
 bool g_message_topmost = false, g_message_rescued = false;
 
-TEST(MessageBox, StaysAboveATopmostLockWithoutTheFocusAndGivesUpAsCancel) {
+TEST(Win32MessageBox, StaysAboveATopmostLockWithoutTheFocusAndGivesUpAsCancel) {
   const HWND lock = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"lock", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
                                     nullptr, nullptr);
   ShowWindow(lock, SW_SHOWNOACTIVATE);
