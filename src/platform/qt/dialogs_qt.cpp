@@ -54,16 +54,13 @@ int QtDialogs::message_box(std::string_view text, unsigned style, std::chrono::s
   box.setEscapeButton(ok);
   if ((style & 0x0FU) == kMbOkCancel) box.setEscapeButton(box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
   Centre(box);
-  bool gave_up = false;
+  // Given up, no button was clicked: Cancel.
   QTimer limit;
   limit.setSingleShot(true);
-  QObject::connect(&limit, &QTimer::timeout, &box, [&] {
-    gave_up = true;
-    box.reject();
-  });
+  QObject::connect(&limit, &QTimer::timeout, &box, &QDialog::reject);
   if (time_limit.count() > 0) limit.start(std::chrono::duration_cast<std::chrono::milliseconds>(time_limit));
   box.exec();
-  return !gave_up && box.clickedButton() == ok ? kIdOk : kIdCancel;
+  return box.clickedButton() == ok ? kIdOk : kIdCancel;
 }
 
 std::string QtDialogs::input_box(std::string_view prompt, std::string_view title, bool masked,
