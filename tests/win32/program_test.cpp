@@ -185,6 +185,13 @@ TEST(StartUp, ThePromptStandsAboveTheLockThatIsUpBeneathIt) {
   EXPECT_TRUE(GetWindow(box, GW_OWNER) == main && Topmost(box)) << "the prompt is not above the lock";
   ShowWindow(main, SW_MINIMIZE);
   EXPECT_TRUE(WaitFor([&] { return IsZoomed(main) && !IsIconic(main); })) << "no hour check beneath the prompt";
+  // The prompt's own message loop meets what other programs post, as the
+  // guard's loop does: the session's end first, then the window's.
+  PostMessageW(main, WM_ENDSESSION, TRUE, 0);
+  PostMessageW(main, WM_NCDESTROY, 0, 0);
+  ShowWindow(main, SW_MINIMIZE);
+  EXPECT_TRUE(WaitFor([&] { return IsZoomed(main) && !IsIconic(main); })) << "a posted message took the lock away";
+  EXPECT_EQ(WaitForSingleObject(guard.p.hProcess, 0), WAIT_TIMEOUT) << "a posted message ended the guard";
   EXPECT_TRUE(guard.Answer(guard::kRegisterPrompt, IDCANCEL));
   CleanSystem();
 }
