@@ -36,6 +36,8 @@ qorvel_need_packages() {
   # libfaketime moves the black-box test's clock to just before a lock.
   compgen -G '/usr/lib/*/faketime/libfaketime.so.1' >/dev/null || missing+=(faketime)
   command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+  # Mutant builds share their unchanged objects through a cache.
+  command -v ccache >/dev/null || missing+=(ccache)
   # Nothing at all when nothing is missing: one empty line would still count.
   [ "${#missing[@]}" -eq 0 ] || printf '%s\n' "${missing[@]}"
 }

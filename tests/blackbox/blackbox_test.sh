@@ -48,15 +48,42 @@ wait_window() { local w=""; wait_for "w=\$(window $1 '$2'); [ -n \"\$w\" ]" && e
 geometry() { xdotool getwindowgeometry "$1" 2>/dev/null | awk '/Position/ {p=$2} /Geometry/ {print $2 "+" p}'; }
 state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null; }
 screen="$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2}')+0,0"
-locked() { [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+locked() { viewable "$1" && [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
 compact() { [ "$(geometry "$1")" = "41x17+0,0" ] && ! state "$1" | grep -q -e ABOVE -e MAXIMIZED; }
-key() { local w=$1; shift; timeout 20 xdotool windowactivate --sync "$w" key "$@" 2>/dev/null; }
+# The held lock bypasses the window manager, which then cannot activate it: it is focused directly.
+key() {
+  local w=$1 how=windowactivate
+  shift
+  xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && how=windowfocus
+  timeout 20 xdotool $how --sync "$w" key "$@" 2>/dev/null
+}
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+# The root's child holding window $1: the window manager's frame, or the window itself.
+top_level() {
+  local w=$1 parent
+  while parent=$(xwininfo -children -id "$w" 2>/dev/null | awk '/Parent window id:/ {print $4; exit}') &&
+    [ -n "$parent" ] && [ "$(($parent))" != "$(($root))" ]; do w=$parent; done
+  echo "$w"
+}
+root=$(xwininfo -root 2>/dev/null | awk '/Window id:/ {print $4; exit}')
+# Whether window $1 lies above window $2 (xwininfo lists the root's children from the top down).
+above() {
+  local a b w n=0 ia=0 ib=0
+  a=$(($(top_level "$1"))) b=$(($(top_level "$2")))
+  for w in $(xwininfo -root -children | awk '$1 ~ /^0x/ {print $1}'); do
+    n=$((n + 1))
+    [ $((w)) = "$a" ] && ia=$n
+    [ $((w)) = "$b" ] && ib=$n
+  done
+  [ "$ia" -gt 0 ] && [ "$ib" -gt 0 ] && [ "$ia" -lt "$ib" ]
+}
 # 设置, then the password prompt answered with $1, in $guard and its $main window.
 prompt() {
   click "$main" 20 8  # 设置
   local box
   box="$(wait_window "$guard" app)" || fail "no password prompt"
+  wait_for "above $box $main" 5 || fail "the prompt is under the lock"
   key "$box" $(sed 's/./& /g' <<<"$1") Return
   wait_for "[ -z \"\$(window $guard app)\" ]" || fail "the prompt stayed"
 }
@@ -240,6 +267,9 @@ if runs settings-road; then
   [ -z "$(window "$guard" 设置)" ] || fail "a wrong password opened the settings"
   prompt 907
   form="$(wait_window "$guard" 设置)" || fail "the right password did not open the settings window"
+  wait_for "above $form $main" 5 || fail "the settings window is under the lock"
+  [ "$(window "$guard" Qorvel)" = "$main" ] && [ "$(geometry "$main")" = "$screen" ] ||
+    fail "the lock left the screen open: $(geometry "$main")"
   # Two hours in 1..9 at least two away from now: adding them keeps the screen locked.
   now=$((10#$(date +%H))) far=()
   for h in $(seq 1 9); do [ $((h > now ? h - now : now - h)) -ge 2 ] && far+=("$h"); done
@@ -274,29 +304,33 @@ fi
 # While locked, other X clients can neither hide the lock nor take the focus
 # from it: one unmap, an unmap every 20 ms, the window manager's keys with a
 # second client's window open, and that window activated outright. The lock
-# is back within 0.3 s; the assertions allow 1 s and 25 % viewable under the
-# unmap loop (the goal is 95 %; 50-70 % measured at load 10 on two cores).
+# is back within 0.3 s (the assertion allows 1 s), viewable in 95 % of the
+# samples of the unmap loop (the assertion allows 90 %: 94.6-99.9 % measured
+# at a load of 4 to 15 on two cores), and full-screen after it.
 if runs hold; then
   clean
   settings_text "" >"$settings"
   start
   main="$(wait_window "$guard" Qorvel)" && wait_for "locked $main" || fail "not locked"
+  # Held: out of the window manager's hands, which lets it go with an unmap of its own first.
+  held() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes' && [ "$(top_level "$1")" = "$1" ]; }
+  wait_for "locked $main && held $main" 10 || fail "not held: $(xwininfo -id "$main" | grep Override)"
   # map_probe watches from a client of its own, as fast as the server answers.
   probe="$(dirname "$fake_logind")/map_probe"
   coproc watch { "$probe" back "$main"; }
   read -r ready <&"${watch[0]}" && [ "$ready" = ready ] || fail "map_probe did not start"
   xdotool windowunmap "$main"
-  read -r ms <&"${watch[0]}"
+  read -r -t 15 ms <&"${watch[0]}"
   echo "hold: one unmap, viewable again after $ms ms (goal 300)"
   [[ "$ms" =~ ^[0-9]+$ ]] && [ "$ms" -le 1000 ] || fail "viewable again after $ms ms"
   wait_for "locked $main" || fail "not locked after the unmap: $(geometry "$main") $(state "$main")"
   read -r _ seen _ samples < <("$probe" loop "$main" 20 3)
   echo "hold: an unmap every 20 ms for 3 s, viewable in $seen of $samples samples (goal 95 %)"
-  [ $((seen * 100)) -ge $((samples * 25)) ] || fail "viewable in only $seen of $samples samples"
-  # After the loop openbox has once left the lock flagged maximised but smaller than the screen
-  # (1037x937 seen in a CI run); said, not failed, until the lock stops depending on the window
-  # manager for its size.
-  wait_for "locked $main" || echo "hold: after the unmaps, not full-screen: $(geometry "$main") $(state "$main")"
+  [ $((seen * 100)) -ge $((samples * 90)) ] || fail "viewable in only $seen of $samples samples"
+  wait_for "locked $main" 5 || fail "after the unmaps, not full-screen: $(geometry "$main") $(state "$main")"
+  # Resized and moved by another client: it sizes itself back to the screen.
+  xdotool windowsize "$main" 500 400 windowmove "$main" 100 100
+  wait_for "locked $main" 5 || fail "left resized: $(geometry "$main")"
   # A second client's window (xmessage), which Alt+Tab would switch to.
   xmessage -name qorvel-other -geometry +40+40 other >/dev/null 2>&1 &
   other_pid=$!
@@ -317,6 +351,10 @@ if runs hold; then
   ! grep -qi "$(printf '0x%x' "$other")\b" "$QORVEL_BLACKBOX_TMP/active" || fail "the other window was activated"
   xdotool windowactivate "$other" 2>/dev/null
   wait_for focused 5 || fail "activating another window kept the focus there: $(xdotool getwindowfocus)"
+  # The hours open: the window manager has the compact window back, on every workspace.
+  settings_text "$every_hour" >"$settings"
+  wait_for "compact $main" 10 || fail "not compact once allowed: $(geometry "$main") $(state "$main")"
+  xprop -id "$main" _NET_WM_DESKTOP | grep -q 4294967295 || fail "not on every workspace: $(xprop -id "$main" _NET_WM_DESKTOP)"
   stop "$other_pid" "$guard"
 fi
 

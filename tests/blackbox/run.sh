@@ -48,8 +48,10 @@ start_openbox() {
 
 qorvel_start_xvfb
 start_openbox "$DISPLAY"
-if [ "$(id -u)" -eq 0 ] && [ -x /usr/lib/xorg/Xorg ] &&
-   qorvel_start_xorg_dummy "$tmp/xorg" 2>/dev/null; then
+# The second display only for the part that uses it: mutants name their parts.
+if [[ " ${QORVEL_BLACKBOX_ONLY:-every-monitor} " != *" every-monitor "* ]]; then
+  :
+elif [ "$(id -u)" -eq 0 ] && [ -x /usr/lib/xorg/Xorg ] && qorvel_start_xorg_dummy "$tmp/xorg" 2>/dev/null; then
   start_openbox "$QORVEL_XORG_DISPLAY"
   export QORVEL_BLACKBOX_XORG_DISPLAY="$QORVEL_XORG_DISPLAY"
 else

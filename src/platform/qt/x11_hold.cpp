@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -48,6 +50,17 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
   return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
+// The child of the root holding `window`: the window manager's frame of a
+// managed window, the window itself otherwise.
+xcb_window_t TopLevel(xcb_connection_t* c, xcb_window_t window) {
+  for (int depth = 0; depth < 8; ++depth) {
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr), &std::free);
+    if (!tree || tree->parent == XCB_WINDOW_NONE || tree->parent == tree->root) return window;
+    window = tree->parent;
+  }
+  return window;
+}
+
 }  // namespace
 
 X11Hold::X11Hold(QWidget& lock) : lock_(lock) {
@@ -83,7 +96,7 @@ void X11Hold::Watch(QWidget& cover) {
 
 void X11Hold::Add(QWidget& widget) {
   std::erase_if(held_, [](const Held& h) { return h.widget.isNull(); });
-  held_.push_back({&widget, static_cast<std::uint32_t>(widget.winId()), true, {}});
+  held_.push_back({&widget, static_cast<std::uint32_t>(widget.winId()), true, {}, false, {}});
 }
 
 X11Hold::Held* X11Hold::Find(std::uint32_t window) {
@@ -108,7 +121,11 @@ void X11Hold::Check() {
   check_pending_ = false;
   xcb_connection_t* c = Connection();
   if (c == nullptr) return;
-  if (!Holding()) {
+  const bool holding = Holding();
+  for (Held& h : held_) {
+    if (!h.widget.isNull() && h.widget->isVisible() && h.bypassing != holding) Bypass(h, holding);
+  }
+  if (!holding) {
     Release();
     retry_.stop();
     return;
@@ -126,6 +143,7 @@ void X11Hold::Check() {
     }
   }
   QWidget* dialog = OwnDialog();
+  if (dialog != nullptr && QApplication::activePopupWidget() == nullptr) StackUnder(*dialog);
   // The grab stays on the lock: the prompt above it gets its input through
   // owner_events. A popup takes its own grab and gives it up when it closes.
   if (QApplication::activePopupWidget() == nullptr) {
@@ -193,14 +211,111 @@ void X11Hold::Release() {
 // No round trip on this road: each one lets the window stay unmapped longer.
 void X11Hold::Restore(Held& held) {
   xcb_connection_t* c = Connection();
-  std::vector<xcb_atom_t> states{atoms_.above, atoms_.skip_taskbar, atoms_.skip_pager};
-  if (held.widget.data() == &lock_) states.insert(states.end(), {atoms_.maximized_vert, atoms_.maximized_horz});
+  if (held.bypassing) {
+    // No window manager forgets anything here (KeepStates answers one that
+    // lets the window go); each property written would cost Qt a round trip.
+    xcb_map_window(c, held.window);
+    Raise(held);
+    return;
+  }
+  const std::vector<xcb_atom_t> states = HeldStates(held);
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t all = 0xFFFFFFFF;
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
   xcb_map_window(c, held.window);
   Raise(held);
+}
+
+// What the window manager would keep in _NET_WM_STATE for a held window;
+// without a window manager the hold keeps it, for the tools that read it.
+std::vector<std::uint32_t> X11Hold::HeldStates(const Held& held) const {
+  std::vector<xcb_atom_t> states{atoms_.above, atoms_.skip_taskbar, atoms_.skip_pager};
+  if (held.widget.data() == &lock_) states.insert(states.end(), {atoms_.maximized_vert, atoms_.maximized_horz});
+  return states;
+}
+
+// Into and out of the window manager's hands. The change of override-redirect
+// takes effect at the next map, so the window is unmapped and mapped again:
+// held, the unmap lets the window manager go, and the map is the window's own;
+// let go, the map is a request the window manager answers by managing it.
+void X11Hold::Bypass(Held& held, bool on) {
+  xcb_connection_t* c = Connection();
+  Qt::WindowFlags flags = held.widget->windowFlags();
+  flags.setFlag(Qt::X11BypassWindowManagerHint, on);
+  // Through the QWindow, as SetStaysOnTop does: QWidget::setWindowFlags would
+  // hide the window and show it anew.
+  held.widget->overrideWindowFlags(flags);
+  if (QWindow* handle = held.widget->windowHandle()) handle->setFlags(flags);
+  held.bypassing = on;
+  if (on) {
+    const QScreen* screen = held.widget.data() == &lock_
+                                ? QGuiApplication::screenAt(lock_.frameGeometry().center())
+                                : nullptr;
+    if (screen == nullptr && held.widget.data() == &lock_) screen = lock_.screen();
+    held.place = screen != nullptr ? screen->geometry() : held.widget->geometry();
+  }
+  xcb_unmap_window(c, held.window);
+  if (on) {
+    xcb_map_window(c, held.window);
+    Fit(held);
+    return;
+  }
+  // The states the window manager reads when it manages the window again:
+  // not above (the settings window comes over it), no task-bar entry.
+  const std::vector<xcb_atom_t> states{atoms_.skip_taskbar, atoms_.skip_pager};
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(states.size()), states.data());
+  const uint32_t all = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
+  xcb_map_window(c, held.window);
+  xcb_flush(c);
+}
+
+// A held window covers its place and lies above the rest; with no window
+// manager between, nothing else sizes it.
+void X11Hold::Fit(Held& held) {
+  xcb_connection_t* c = Connection();
+  const uint32_t values[] = {static_cast<uint32_t>(held.place.x()), static_cast<uint32_t>(held.place.y()),
+                             static_cast<uint32_t>(held.place.width()),
+                             static_cast<uint32_t>(held.place.height()), XCB_STACK_MODE_ABOVE};
+  xcb_configure_window(c, held.window,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                           XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE,
+                       values);
+  xcb_flush(c);
+}
+
+// Someone (the window manager letting the window go, or another client)
+// changed a held window's states: the ones it must show are written back.
+void X11Hold::KeepStates(Held& held) {
+  xcb_connection_t* c = Connection();
+  const auto cookie = xcb_get_property(c, 0, held.window, atoms_.state, XCB_ATOM_ATOM, 0, 64);
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr), &std::free);
+  std::vector<xcb_atom_t> now;
+  if (reply && reply->type == XCB_ATOM_ATOM && reply->format == 32) {
+    const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    now.assign(data, data + xcb_get_property_value_length(reply.get()) / 4);
+  }
+  const std::vector<xcb_atom_t> wanted = HeldStates(held);
+  const bool kept = std::all_of(wanted.begin(), wanted.end(), [&now](xcb_atom_t a) {
+    return std::find(now.begin(), now.end(), a) != now.end();
+  });
+  if (kept) return;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(wanted.size()), wanted.data());
+  xcb_flush(c);
+}
+
+// The guard's own dialog is managed: the window manager stacks it among its
+// windows, which may be under the held lock. The lock goes just under it.
+void X11Hold::StackUnder(QWidget& dialog) {
+  Held* lock = Find(static_cast<std::uint32_t>(lock_.winId()));
+  if (lock == nullptr || !lock->bypassing) return;
+  xcb_connection_t* c = Connection();
+  const uint32_t values[] = {TopLevel(c, static_cast<xcb_window_t>(dialog.winId())), XCB_STACK_MODE_BELOW};
+  xcb_configure_window(c, lock->window, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
+  xcb_flush(c);
 }
 
 void X11Hold::Raise(Held& held) {
@@ -239,6 +354,23 @@ bool X11Hold::nativeEventFilter(const QByteArray& type, void* message, qintptr* 
           (h->widget.data() != &lock_ || OwnDialog() == nullptr)) {
         Raise(*h);
       }
+      break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+      Held* h = Find(e->window);
+      if (h != nullptr && h->bypassing && QRect(e->x, e->y, e->width, e->height) != h->place) Fit(*h);
+      break;
+    }
+    case XCB_REPARENT_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+      // Let go by the window manager: back on the root, where it left it.
+      if (Held* h = Find(e->window); h != nullptr && h->bypassing) Fit(*h);
+      break;
+    }
+    case XCB_PROPERTY_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+      if (Held* h = Find(e->window); h != nullptr && h->bypassing && e->atom == atoms_.state) KeepStates(*h);
       break;
     }
     case XCB_FOCUS_IN:

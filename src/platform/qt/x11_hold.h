@@ -5,13 +5,19 @@
 // layout, and the password prompt over it), the hold keeps the keyboard and
 // the pointer in an active grab, as screen lockers do, and maps and raises
 // the lock's windows again as soon as the X server reports them unmapped or
-// covered. The grabs let the guard's own windows (the password prompt) get
-// their input as usual (owner_events). In the compact layout and while the
-// settings window is open (the lock is then not topmost) it holds nothing.
+// covered. While held, the windows bypass the window manager (override-
+// redirect) and size themselves to their monitors: a managed window that is
+// unmapped is let go and managed anew by the window manager, which leaves it
+// unmapped far longer and may leave it smaller than its monitor. The guard's
+// own dialogs stay above the lock, and the grabs let them get their input as
+// usual (owner_events). In the compact layout and while the settings window
+// is open (the lock is then not topmost) it holds nothing, and the window
+// manager has the windows back.
 // Off X11 it does nothing.
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QTimer>
 #include <QWidget>
 
@@ -46,6 +52,8 @@ class X11Hold final : public QObject, public QAbstractNativeEventFilter {
     std::uint32_t window = 0;
     bool mapped = true;
     Qt::WindowFlags selected_with;  // the flags when VisibilityNotify was last asked for
+    bool bypassing = false;         // override-redirect, held to `place`
+    QRect place;                    // its monitor (the lock) or its own rectangle (a cover)
   };
 
   [[nodiscard]] bool Holding() const;
@@ -55,6 +63,11 @@ class X11Hold final : public QObject, public QAbstractNativeEventFilter {
   void Release();
   void Restore(Held& held);
   void Raise(Held& held);
+  void Bypass(Held& held, bool on);
+  void Fit(Held& held);
+  void KeepStates(Held& held);
+  void StackUnder(QWidget& dialog);
+  [[nodiscard]] std::vector<std::uint32_t> HeldStates(const Held& held) const;
   void Add(QWidget& widget);
   Held* Find(std::uint32_t window);
 
