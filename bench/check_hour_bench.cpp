@@ -46,7 +46,7 @@ struct Unused final : platform::ProcessInfo, platform::FileSystem, platform::Pri
   bool exit_windows(unsigned, unsigned) override { return true; }
   bool start_process(std::string_view, int) override { return true; }
   bool set_local_machine_string(std::string_view, std::string_view, std::string_view) override { return true; }
-  int message_box(std::string_view, unsigned) override { return 1; }
+  int message_box(std::string_view, unsigned, std::chrono::seconds) override { return 1; }
   std::string input_box(std::string_view, std::string_view, bool, std::chrono::seconds) override { return {}; }
   bool owns_settings() const override { return false; }
   void set_proof(std::string) override {}

@@ -6,7 +6,8 @@
 # window over the guardian, refused proofs, a suspended guard, a kill loop in a
 # locked hour, the time zone, uninstall. Expects build/windows-release (the
 # installer) and build/windows (tests/win32/guard_probe.exe) to be built;
-# scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset.
+# scripts/test builds both. Uses $DISPLAY, or starts Xvfb when it is unset or
+# does not answer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -52,6 +53,12 @@ cleanup() {
   [ -n "$xvfb_started" ] && kill "$QORVEL_XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
+# Without an X server every guard ends within a second, before it asks for the
+# first-run file: a $DISPLAY whose server has gone is set aside, not used.
+if [ -n "${DISPLAY:-}" ] && ! timeout 20 xdpyinfo >/dev/null 2>&1; then
+  echo "DISPLAY=$DISPLAY does not answer; starting Xvfb"
+  unset DISPLAY
+fi
 if [ -z "${DISPLAY:-}" ]; then
   qorvel_start_xvfb
   xvfb_started=1

@@ -52,7 +52,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   w32::CoverWindows cover_windows(form1.hwnd());
   qorvel::guard::Covers covers(cover_windows, &desktops);
   form1.form().set_covers(&covers);
-  // The start-up sequence runs before the window is first shown.
+  dialogs.set_owner(form1.hwnd());
+  // The first-run file before the window shows; the prompt comes after,
+  // above the window and with the hour check running.
   form1.form().Form_Load();
   form1.show();
 

@@ -51,8 +51,13 @@ class Form1 {
   void set_covers(Covers* covers) { covers_ = covers; }
   [[nodiscard]] Covers* covers() { return covers_; }
 
-  // Runs once before the window is first shown.
+  // Runs once before the window is first shown: the shutdown privilege and
+  // the first-run file.
   void Form_Load();
+  // Runs once right after the window is first shown, from its own thread's
+  // event loop: the first hour check at once, then the start-with-the-system
+  // prompt, while the timer ticks on beneath it.
+  void Form_Shown();
   void Timer1_Timer();
   // Reads the allowed hours afresh and applies the compact or locked layout.
   void CheckHour();
@@ -99,6 +104,7 @@ class Form1 {
   std::array<long long, 2> warned_{-1, -1};
   Activity activity_ = Activity::none;
   bool locked_ = false;  // the last hour check's layout
+  bool startup_prompt_due_ = false;  // the first instance's, from Form_Load
 };
 
 }  // namespace qorvel::guard

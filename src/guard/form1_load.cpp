@@ -40,25 +40,33 @@ bool StartupRegistered(platform::ProfileFile& profile) {
 
 void OfferStartupRegistration(platform::Services& services) {
   if (StartupRegistered(services.profile)) return;
-  if (services.dialogs.message_box(kRegisterPrompt, platform::kMbOkCancel) != platform::kIdOk) return;
+  if (services.dialogs.message_box(kRegisterPrompt, platform::kMbOkCancel, kStartupBoxLimit) != platform::kIdOk)
+    return;
 
   const std::string name = services.process.exe_name();
   const std::string command = RunCommand(services.process.exe_directory(), name);
   if (!services.registry.set_local_machine_string(kRunKey, name, command)) {
     // Keep asking: the flag only records a registration that happened.
-    services.dialogs.message_box(kRegisterFailed, platform::kMbIconWarning);
+    services.dialogs.message_box(kRegisterFailed, platform::kMbIconWarning, kStartupBoxLimit);
     return;
   }
   store::WriteProfileValue(services.profile, store::kSettingsFile, "bb", "two", "1");
-  services.dialogs.message_box(kRegisterDone, platform::kMbIconInformation);
+  services.dialogs.message_box(kRegisterDone, platform::kMbIconInformation, kStartupBoxLimit);
 }
 
 void Form1::Form_Load() {
   // A second instance guards too, but leaves start-up to the first.
-  if (services_.process.previous_instance()) return;
+  startup_prompt_due_ = !services_.process.previous_instance();
+  if (!startup_prompt_due_) return;
   services_.privilege.enable_shutdown_privilege();
   WriteFirstRunFile(services_);
-  OfferStartupRegistration(services_);
+}
+
+void Form1::Form_Shown() {
+  // The lock comes first: a prompt nobody answers must not keep the screen
+  // open until the first tick, and it shows above whatever layout this gives.
+  Timer1_Timer();
+  if (startup_prompt_due_) OfferStartupRegistration(services_);
 }
 
 }  // namespace qorvel::guard

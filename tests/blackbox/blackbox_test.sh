@@ -169,6 +169,21 @@ if runs first-start; then
   done
 fi
 
+# At a locked hour the start-up prompt comes once the lock is up, stands
+# above it, and leaves it up while nobody answers.
+if runs prompt-over-lock; then
+  clean
+  settings_text "" 907 0 >"$settings"
+  start
+  box="$(wait_window "$guard" qorvel)" || fail "no start-up prompt"
+  main="$(window "$guard" Qorvel)"
+  [ -n "$main" ] && wait_for "locked $main" || fail "no lock beneath the prompt"
+  [ "$(window "$guard" qorvel)" = "$box" ] || fail "the prompt went away"
+  stacking="$(xprop -root _NET_CLIENT_LIST_STACKING | tr -d ,)"
+  [[ "$stacking" == *"$(printf '0x%x' "$main")"*"$(printf '0x%x' "$box")"* ]] || fail "the prompt is under the lock"
+  stop "$guard"
+fi
+
 # The two layouts; each tick puts back what the user minimised or moved, and
 # Alt+F4 (the window manager's close request) is refused. A settings file
 # that is a folder cannot be read: locked, and the program stays up.

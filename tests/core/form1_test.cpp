@@ -13,9 +13,9 @@ using test::Log;
 using test::SettingsText;
 
 const Log kCompact = {"pos -2 3", "state normal", "top 0", "left 0", "width 615", "height 260"};
-const std::string kPrompt = "message 1 是否加入开机启动\r\n软件显示屏幕左上角\r\n初始密码:907";
+const std::string kPrompt = "message 1 60 是否加入开机启动\r\n软件显示屏幕左上角\r\n初始密码:907";
 const std::string kRun = "registry Software\\Microsoft\\Windows\\CurrentVersion\\Run\\guard=";
-const std::string kDone = "message 64 设置成功,重启后生效";
+const std::string kDone = "message 64 60 设置成功,重启后生效";
 const Log kAsked = {"privilege", kPrompt};
 
 std::string HourFile(std::string_view lines) { return "[HOUR]\r\n" + std::string(lines) + "[mm]\r\nnober=907\r\n"; }
@@ -29,7 +29,18 @@ struct Guard : test::FakeGuard {
     if (calls == Log{"L1 " + fx.clock.general_date(fx.clock.time), "state maximized", "pos -1 3"}) return "locked";
     return calls.empty() ? "" : "other, starting " + calls.front();
   }
-  Log Load(int answer = 2) { fx.system.answer = answer; return Calls([&] { form.Form_Load(); }); }  // 2: Cancel
+  Log Locked() const { return {"L1 " + fx.clock.general_date(fx.clock.time), "state maximized", "pos -1 3"}; }
+  // A start at 0:30, which these files lock: the calls before the window
+  // shows and those after, less the first tick's, which must come first.
+  Log Load(int answer = platform::kIdCancel) {
+    fx.system.answer = answer;
+    Log calls = Calls([&] { form.Form_Load(); });
+    const Log shown = Calls([&] { form.Form_Shown(); });
+    const auto first_tick = std::min(shown.size(), Locked().size());
+    EXPECT_EQ(Log(shown.begin(), shown.begin() + first_tick), Locked()) << "the lock before anything else";
+    calls.insert(calls.end(), shown.begin() + first_tick, shown.end());
+    return calls;
+  }
 };
 
 TEST(CheckHour, PicksTheLayoutFromTheClockAndTheFile) {
@@ -94,11 +105,33 @@ TEST(Startup, FirstStartCreatesTheFileIfItCanThenAsksUntilAnsweredOk) {
   EXPECT_EQ(owned.File(), "<none>");
 }
 
+// The prompt stands over a window whose hour check already runs: the lock at
+// once, and a new hour while it is up. Unanswered, the real boxes give up
+// with Cancel, which registers nothing and asks again at the next start.
+TEST(Startup, TheHourCheckRunsFromTheStartAndBeneathThePrompt) {
+  Guard g;
+  g.SetFile(SettingsText({10}));
+  g.fx.clock.set_hour(10);
+  EXPECT_EQ(g.Calls([&] { g.form.Form_Load(); }), Log{"privilege"}) << "nothing asked before the window shows";
+  g.fx.system.while_asking = [&] {
+    g.fx.clock.set_hour(11);
+    g.form.Timer1_Timer();
+  };
+  Log expected = kCompact;
+  expected.push_back(kPrompt);
+  expected.push_back("L1 2026/12/6 11:0:0");
+  expected.insert(expected.end(), {"state maximized", "pos -1 3"});
+  EXPECT_EQ(g.Calls([&] { g.form.Form_Shown(); }), expected);
+  EXPECT_EQ(g.File(), SettingsText({10})) << "a prompt given up writes nothing";
+  g.fx.system.while_asking = nullptr;
+  EXPECT_EQ(g.Load(), kAsked) << "and is asked again at the next start";
+}
+
 TEST(Startup, OkRegistersTheQuotedOrRootedPathOrSaysItFailedAndAsksAgain) {
   const struct { const char *directory, *run_value; bool registry_fails; const char* message; } cases[] = {
       {"C:\\", "C:\\\\guard", false, kDone.c_str()},
       {"C:\\Program Files", "\"C:\\Program Files\\guard\"", false, kDone.c_str()},
-      {"D:\\tools", "D:\\tools\\guard", true, "message 48 设置失败,请以管理员身份运行后重试"},
+      {"D:\\tools", "D:\\tools\\guard", true, "message 48 60 设置失败,请以管理员身份运行后重试"},
   };
   for (const auto& c : cases) {
     Guard g;

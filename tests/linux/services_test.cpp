@@ -128,8 +128,8 @@ TEST(LinuxAutostart, RegistersOnlyWhereTheEntryCanBeWritten) {
     guard::WriteFirstRunFile(services);
     guard::OfferStartupRegistration(services);
     const fs::path entry = dir / "qorvel.desktop";
-    EXPECT_EQ(fx.log.back(), row.registered ? "message 64 设置成功,重启后生效"
-                                            : "message 48 " + std::string(guard::kRegisterFailed));
+    EXPECT_EQ(fx.log.back(), row.registered ? "message 64 60 设置成功,重启后生效"
+                                            : "message 48 60 " + std::string(guard::kRegisterFailed));
     EXPECT_EQ(Contents(settings), test::SettingsText(test::kFirstRunHours, "907", row.registered ? '1' : '0'));
     EXPECT_EQ(Contents(entry), row.registered ? lin::AutostartEntry("/opt/qorvel/qorvel") : "");
     if (row.registered) { EXPECT_EQ(Mode(entry), fs::perms(0644)); }

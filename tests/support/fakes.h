@@ -88,8 +88,9 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   bool set_local_machine_string(std::string_view subkey, std::string_view value, std::string_view data) override {
     return Note("registry " + std::string(subkey) + "\\" + std::string(value) + "=" + std::string(data)) && !registry_fails;
   }
-  int message_box(std::string_view text, unsigned style) override {
-    Note("message " + Str(style) + " " + std::string(text));
+  int message_box(std::string_view text, unsigned style, std::chrono::seconds limit) override {
+    Note("message " + Str(style) + " " + Str(limit.count()) + " " + std::string(text));
+    if (while_asking) while_asking();
     return answer;
   }
   std::string input_box(std::string_view prompt, std::string_view title, bool masked, std::chrono::seconds limit) override {
@@ -113,7 +114,7 @@ struct FakeSystem final : platform::ProcessInfo, platform::FileSystem, platform:
   bool previous = false, existence_unknown = false, registry_fails = false;
   std::string directory = "D:\\tools", typed;
   std::optional<std::string> guardian_password;
-  std::function<void()> while_asking;  // runs while the input box is up
+  std::function<void()> while_asking;  // runs while a message or input box is up
   int answer = 2;  // IDCANCEL
 };
 

@@ -149,11 +149,15 @@ TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
     const Guard first;
     ASSERT_NE(first.WaitWindow(L"#32770", "qorvel"), nullptr) << "no start-up prompt";
     EXPECT_EQ(SettingsFile(), SettingsText()) << "the first-run file, before the answer";
-    // A second copy while the first still asks, the flag still 0: its main
-    // window comes only after its start-up, which must ask nothing.
+    // A second copy while the first still asks, the flag still 0, must ask
+    // nothing. Its start-up is over once it has handled a click posted after
+    // its window showed.
     const Guard second;
-    ASSERT_NE(second.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr) << "the second instance asked";
-    EXPECT_EQ(second.Box(), nullptr);
+    const HWND second_main = second.WaitWindow(L"QorvelForm1", "Qorvel");
+    ASSERT_NE(second_main, nullptr);
+    PostMessageW(GetDlgItem(second_main, F1::kCommand4), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !Text(GetDlgItem(second_main, F1::kLabel2)).empty(); }));
+    EXPECT_EQ(second.Box(), nullptr) << "the second instance asked";
     ASSERT_TRUE(first.Answer(guard::kRegisterPrompt, IDCANCEL));
     ASSERT_NE(first.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
   }
@@ -165,6 +169,30 @@ TEST(StartUp, FirstRunAsksUntilAcceptedAndASecondInstanceOnlyGuards) {
   EXPECT_EQ(RunValue(), expected);
   EXPECT_EQ(SettingsFile(), SettingsText(test::kFirstRunHours, "907", '1'));
   EXPECT_NE(registered.WaitWindow(L"QorvelForm1", "Qorvel"), nullptr);
+  CleanSystem();
+}
+
+// The prompt comes once the window is up: at a locked hour it stands above
+// the topmost lock, and the hour check runs on beneath it.
+TEST(StartUp, ThePromptStandsAboveTheLockThatIsUpBeneathIt) {
+  CleanSystem();
+  std::ofstream("C:\\mdb.ini", std::ios::binary) << SettingsText({}, "907", '0');
+  const Guard guard;
+  const HWND box = guard.WaitWindow(L"#32770", "qorvel");
+  ASSERT_NE(box, nullptr) << "no start-up prompt";
+  const HWND main = guard.Main();
+  EXPECT_TRUE(main != nullptr && IsZoomed(main) && Topmost(main)) << "no lock beneath the prompt";
+  EXPECT_TRUE(GetWindow(box, GW_OWNER) == main && Topmost(box)) << "the prompt is not above the lock";
+  ShowWindow(main, SW_MINIMIZE);
+  EXPECT_TRUE(WaitFor([&] { return IsZoomed(main) && !IsIconic(main); })) << "no hour check beneath the prompt";
+  // The prompt's own message loop meets what other programs post, as the
+  // guard's loop does: the session's end first, then the window's.
+  PostMessageW(main, WM_ENDSESSION, TRUE, 0);
+  PostMessageW(main, WM_NCDESTROY, 0, 0);
+  ShowWindow(main, SW_MINIMIZE);
+  EXPECT_TRUE(WaitFor([&] { return IsZoomed(main) && !IsIconic(main); })) << "a posted message took the lock away";
+  EXPECT_EQ(WaitForSingleObject(guard.p.hProcess, 0), WAIT_TIMEOUT) << "a posted message ended the guard";
+  EXPECT_TRUE(guard.Answer(guard::kRegisterPrompt, IDCANCEL));
   CleanSystem();
 }
 

@@ -4,12 +4,14 @@
 #include <sddl.h>
 
 #include <fstream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/cover_windows.h"
+#include "platform/win32/dialogs_win32.h"
 #include "platform/win32/form1_window.h"
 #include "platform/win32/notice_window.h"
 #include "platform/win32/form2_window.h"
@@ -253,6 +255,46 @@ TEST(InputBox, StaysAboveATopmostOwnerAndGivesUpWhenTheTimeRunsOut) {
   EXPECT_TRUE(g_box != nullptr && g_topmost) << "not shown above its topmost owner";
   EXPECT_FALSE(g_rescued) << "it never gave up";
   EXPECT_EQ(answer, "");
+}
+
+// The start-up's box over a topmost lock that does not have the focus, as
+// when the guard starts behind another program, and nobody answers it.
+std::wstring g_title;
+HWND g_message = nullptr, g_message_owner = nullptr;
+bool g_message_topmost = false, g_message_rescued = false;
+
+TEST(Win32MessageBox, StaysAboveATopmostLockWithoutTheFocusAndGivesUpAsCancel) {
+  const HWND lock = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"lock", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                    nullptr, nullptr);
+  ShowWindow(lock, SW_SHOWNOACTIVATE);
+  SetActiveWindow(nullptr);
+  Pump();
+  ASSERT_EQ(GetActiveWindow(), nullptr);
+  const w32::Win32ProcessInfo process;
+  w32::Win32Dialogs dialogs(process);
+  dialogs.set_owner(lock);
+  g_title = w32::Widen(process.exe_name());
+  static ULONGLONG asked = 0;
+  asked = GetTickCount64();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+    const HWND box = FindWindowW(L"#32770", g_title.c_str());
+    if (box != nullptr && g_message == nullptr) {
+      g_message = box;
+      g_message_owner = GetWindow(box, GW_OWNER);
+      g_message_topmost = Topmost(box);
+    } else if (box != nullptr && GetTickCount64() - asked > 30000) {
+      g_message_rescued = true;
+      EndDialog(box, IDOK);
+    }
+  });
+  const int answer = dialogs.message_box("是否加入开机启动", MB_OKCANCEL, std::chrono::seconds(1));
+  const ULONGLONG took = GetTickCount64() - asked;
+  KillTimer(nullptr, timer);
+  DestroyWindow(lock);
+  EXPECT_TRUE(g_message != nullptr && g_message_owner == lock && g_message_topmost) << "not above the lock";
+  EXPECT_FALSE(g_message_rescued) << "it never gave up";
+  EXPECT_EQ(answer, IDCANCEL);
+  EXPECT_GE(took, 900u) << "gave up before its time";
 }
 
 TEST(Win32Services, ModulePathFileExistenceAndTheClocksText) {

@@ -84,7 +84,9 @@ int main(int argc, char** argv) {
   qt::CoverWidgets cover_widgets(form1);
   qorvel::guard::Covers covers(cover_widgets, nullptr);
   form1.form().set_covers(&covers);
-  // The start-up sequence runs before the window is first shown.
+  dialogs.set_owner(&form1);
+  // The first-run file before the window shows; the prompt comes after,
+  // above the window and with the hour check running.
   form1.form().Form_Load();
   form1.show_design();
   return QApplication::exec();

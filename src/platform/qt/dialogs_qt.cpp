@@ -15,8 +15,6 @@ namespace {
 
 QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-constexpr int kIdCancel = 2;
-
 QMessageBox::Icon IconOf(unsigned style) {
   switch (style & 0xF0U) {
     case 16: return QMessageBox::Critical;
@@ -40,11 +38,15 @@ void Centre(QWidget& box) {
 
 QtDialogs::QtDialogs(const platform::ProcessInfo& process) : title_(FromUtf8(process.exe_name())) {}
 
-int QtDialogs::message_box(std::string_view text, unsigned style) {
+int QtDialogs::message_box(std::string_view text, unsigned style, std::chrono::seconds time_limit) {
   // Windows' line breaks are \r\n; a Qt label would show the \r.
   QString body = FromUtf8(text);
   body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QMessageBox box(IconOf(style), title_, body, QMessageBox::NoButton, QApplication::activeWindow());
+  QWidget* owner = QApplication::activeWindow();
+  if (owner == nullptr) owner = owner_;
+  QMessageBox box(IconOf(style), title_, body, QMessageBox::NoButton, owner);
+  // Above everything: the guard may be topmost while it asks.
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
   box.setTextFormat(Qt::PlainText);
   QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
   box.setDefaultButton(ok);
@@ -52,6 +54,11 @@ int QtDialogs::message_box(std::string_view text, unsigned style) {
   box.setEscapeButton(ok);
   if ((style & 0x0FU) == kMbOkCancel) box.setEscapeButton(box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
   Centre(box);
+  // Given up, no button was clicked: Cancel.
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, &box, &QDialog::reject);
+  if (time_limit.count() > 0) limit.start(std::chrono::duration_cast<std::chrono::milliseconds>(time_limit));
   box.exec();
   return box.clickedButton() == ok ? kIdOk : kIdCancel;
 }

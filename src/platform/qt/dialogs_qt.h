@@ -19,12 +19,17 @@ class QtDialogs final : public platform::Dialogs {
   // default title.
   explicit QtDialogs(const platform::ProcessInfo& process);
 
-  int message_box(std::string_view text, unsigned style) override;
+  // The window a message box belongs to when none of ours is active, as at
+  // start-up when another program has the focus.
+  void set_owner(QWidget* owner) { owner_ = owner; }
+
+  int message_box(std::string_view text, unsigned style, std::chrono::seconds time_limit) override;
   std::string input_box(std::string_view prompt, std::string_view title, bool masked,
                         std::chrono::seconds time_limit) override;
 
  private:
   QString title_;
+  QWidget* owner_ = nullptr;
 };
 
 // The input box: the prompt beside OK and Cancel, the field across the

@@ -123,6 +123,7 @@ void Form1Widget::show_design() {
   shown_ = true;
   ArmTimer();
   heartbeat_.start();
+  QMetaObject::invokeMethod(this, [this] { form_.Form_Shown(); }, Qt::QueuedConnection);
 }
 
 // The clock is set at every tick and changes once a second: the label
@@ -208,8 +209,7 @@ void Form1Widget::set_enabled(bool enabled) {
   }
 }
 
-// Ticks wait for show_design(): none may reach a window still hidden behind
-// the start-up prompts.
+// Ticks wait for show_design(): none may reach a window not yet shown.
 void Form1Widget::ArmTimer() {
   if (!shown_ || !timer_enabled_ || timer1_.isActive()) return;
   timer1_.start();

@@ -41,7 +41,8 @@ class Form1Widget final : public QWidget, public guard::Form1View, public platfo
   Form1Widget& operator=(const Form1Widget&) = delete;
 
   guard::Form1& form() { return form_; }
-  // First show at the design size; Timer1 ticks only from here.
+  // First show at the design size; Timer1 ticks only from here, and
+  // Form_Shown follows from the event loop.
   void show_design();
 
   // guard::Form1View

@@ -1,5 +1,7 @@
 #pragma once
 // Message and input boxes on Win32.
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -14,12 +16,17 @@ class Win32Dialogs final : public Dialogs {
   // default title.
   explicit Win32Dialogs(const ProcessInfo& process);
 
-  int message_box(std::string_view text, unsigned style) override;
+  // The window a message box belongs to when none of ours is active, as at
+  // start-up when another program has the foreground.
+  void set_owner(HWND owner) { owner_ = owner; }
+
+  int message_box(std::string_view text, unsigned style, std::chrono::seconds time_limit) override;
   std::string input_box(std::string_view prompt, std::string_view title, bool masked,
                         std::chrono::seconds time_limit) override;
 
  private:
   std::wstring title_;
+  HWND owner_ = nullptr;
 };
 
 }  // namespace qorvel::platform::win32

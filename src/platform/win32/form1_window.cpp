@@ -105,6 +105,9 @@ Form1Window::~Form1Window() {
 
 void Form1Window::show() {
   if (hwnd_ == nullptr) return;  // unloaded during Form_Load
+  // Queued first: it comes before anything another program posts once the
+  // window shows.
+  PostMessageW(hwnd_, kShownMessage, 0, 0);
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
   shown_ = true;
@@ -266,8 +269,7 @@ void Form1Window::set_enabled(bool enabled) {
   }
 }
 
-// Ticks wait for show(): none may reach a window still hidden behind the
-// start-up prompts.
+// Ticks wait for show(): none may reach a window not yet shown.
 void Form1Window::ArmTimer() {
   if (hwnd_ == nullptr || !shown_ || !timer_enabled_ || timer_armed_) return;
   timer_armed_ = SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr) != 0;
@@ -292,6 +294,9 @@ LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();
       if (wp == kHeartbeat) form_.Heartbeat();
+      return 0;
+    case kShownMessage:
+      form_.Form_Shown();
       return 0;
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED) {

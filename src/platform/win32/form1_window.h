@@ -29,6 +29,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 500;  // ms
   static constexpr UINT_PTR kHeartbeat = 2;
+  static constexpr UINT kShownMessage = WM_APP + 1;  // Form_Shown, once, from the loop
 
   // Creates the window hidden at its design size, with its Form1 presenter.
   explicit Form1Window(platform::Services& services);
@@ -38,7 +39,8 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
 
   guard::Form1& form() { return form_; }
   [[nodiscard]] HWND hwnd() const { return hwnd_; }
-  // Shows the window at its design size; Timer1 starts ticking from here.
+  // Shows the window at its design size; Timer1 starts ticking from here,
+  // and Form_Shown follows from the message loop.
   void show();
 
   // guard::Form1View

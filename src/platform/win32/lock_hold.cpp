@@ -57,6 +57,16 @@ std::wstring DesktopName(HDESK desktop) {
   return name;
 }
 
+// The system sends these, never posts them: posted, they come from another
+// program (WM_NCDESTROY would part the window from its object). Every loop
+// on the thread takes its posted messages through this hook, the modal loops
+// of the start-up prompt and the other message boxes too.
+LRESULT CALLBACK DropForeignPosts(int code, WPARAM wp, LPARAM lp) {
+  auto* msg = reinterpret_cast<MSG*>(lp);
+  if (code == HC_ACTION && (msg->message == WM_NCDESTROY || msg->message == WM_ENDSESSION)) msg->message = WM_NULL;
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
 }  // namespace
 
 void HoldPosition(WINDOWPOS& pos, const RECT& place) {
@@ -170,20 +180,22 @@ void PostOwnQuit(int code) {
 }
 
 int RunGuardMessageLoop() {
+  const HHOOK posts = SetWindowsHookExW(WH_GETMESSAGE, &DropForeignPosts, nullptr, GetCurrentThreadId());
   MSG msg{};
+  int code = 1;
   for (;;) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == -1) return 1;
+    if (got == -1) break;
     if (got == 0) {
-      if (g_own_quit) return static_cast<int>(msg.wParam);
-      continue;
+      if (!g_own_quit) continue;
+      code = static_cast<int>(msg.wParam);
+      break;
     }
-    // The system sends these, never posts them: posted, they come from
-    // another program (WM_NCDESTROY would part the window from its object).
-    if (msg.message == WM_NCDESTROY || msg.message == WM_ENDSESSION) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  if (posts != nullptr) UnhookWindowsHookEx(posts);
+  return code;
 }
 
 }  // namespace qorvel::platform::win32
