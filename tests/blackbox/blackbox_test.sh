@@ -179,8 +179,7 @@ if runs prompt-over-lock; then
   main="$(window "$guard" Qorvel)"
   [ -n "$main" ] && wait_for "locked $main" || fail "no lock beneath the prompt"
   [ "$(window "$guard" qorvel)" = "$box" ] || fail "the prompt went away"
-  stacking="$(xprop -root _NET_CLIENT_LIST_STACKING | tr -d ,)"
-  [[ "$stacking" == *"$(printf '0x%x' "$main")"*"$(printf '0x%x' "$box")"* ]] || fail "the prompt is under the lock"
+  wait_for "above $box $main" 10 || fail "the prompt is under the lock"
   stop "$guard"
 fi
 
@@ -202,7 +201,7 @@ if runs layout; then
     wait_for "$is $main" || fail "$layout: not $is but $(geometry "$main") $(state "$main")"
     key "$main" alt+F4
     xdotool windowminimize --sync "$main"
-    wait_for "$is $main" || fail "$layout: still minimised"
+    wait_for "$is $main" || fail "$layout: still minimised: $(geometry "$main") $(state "$main") $(xwininfo -id "$main" | grep -e Map -e Override)"
     if [ $layout = locked ]; then
       # "Above" taken away behind the window manager's back: asked for again.
       xprop -id "$main" -f _NET_WM_STATE 32a -set _NET_WM_STATE _NET_WM_STATE_MAXIMIZED_VERT,_NET_WM_STATE_MAXIMIZED_HORZ

@@ -133,6 +133,7 @@ void X11Hold::Check() {
   bool missing = false;
   for (Held& h : held_) {
     if (h.widget.isNull() || !h.widget->isVisible()) continue;
+    if (h.bypassing && !h.on_root) LeaveFrame(h);
     if (h.widget->windowFlags() != h.selected_with) {
       SelectVisibility(c, h.window);
       h.selected_with = h.widget->windowFlags();
@@ -248,6 +249,7 @@ void X11Hold::Bypass(Held& held, bool on) {
   held.widget->overrideWindowFlags(flags);
   if (QWindow* handle = held.widget->windowHandle()) handle->setFlags(flags);
   held.bypassing = on;
+  held.on_root = false;
   if (on) {
     const QScreen* screen = held.widget.data() == &lock_
                                 ? QGuiApplication::screenAt(lock_.frameGeometry().center())
@@ -268,6 +270,20 @@ void X11Hold::Bypass(Held& held, bool on) {
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t all = 0xFFFFFFFF;
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
+  xcb_map_window(c, held.window);
+  xcb_flush(c);
+}
+
+// A window made override-redirect while the window manager was still taking
+// it in (its first map not yet answered) can stay inside a frame, hidden with
+// it: unmapped and mapped again, the window manager lets it go.
+void X11Hold::LeaveFrame(Held& held) {
+  xcb_connection_t* c = Connection();
+  if (TopLevel(c, held.window) == held.window) {
+    held.on_root = true;
+    return;
+  }
+  xcb_unmap_window(c, held.window);
   xcb_map_window(c, held.window);
   xcb_flush(c);
 }
@@ -365,7 +381,11 @@ bool X11Hold::nativeEventFilter(const QByteArray& type, void* message, qintptr* 
     case XCB_REPARENT_NOTIFY: {
       const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
       // Let go by the window manager: back on the root, where it left it.
-      if (Held* h = Find(e->window); h != nullptr && h->bypassing) Fit(*h);
+      if (Held* h = Find(e->window); h != nullptr && h->bypassing) {
+        h->on_root = false;  // checked at once: a frame may have taken it instead
+        Fit(*h);
+        CheckSoon();
+      }
       break;
     }
     case XCB_PROPERTY_NOTIFY: {

@@ -54,6 +54,7 @@ class X11Hold final : public QObject, public QAbstractNativeEventFilter {
     Qt::WindowFlags selected_with;  // the flags when VisibilityNotify was last asked for
     bool bypassing = false;         // override-redirect, held to `place`
     QRect place;                    // its monitor (the lock) or its own rectangle (a cover)
+    bool on_root = false;           // bypassing and seen out of the window manager's frame
   };
 
   [[nodiscard]] bool Holding() const;
@@ -65,6 +66,7 @@ class X11Hold final : public QObject, public QAbstractNativeEventFilter {
   void Raise(Held& held);
   void Bypass(Held& held, bool on);
   void Fit(Held& held);
+  void LeaveFrame(Held& held);
   void KeepStates(Held& held);
   void StackUnder(QWidget& dialog);
   [[nodiscard]] std::vector<std::uint32_t> HeldStates(const Held& held) const;
