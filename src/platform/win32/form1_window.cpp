@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/win32/lock_hold.h"
+#include "platform/win32/lock_tick.h"
 #include "platform/win32/text.h"
 #include "platform/win32/window_object.h"
 
@@ -202,8 +203,13 @@ void Form1Window::unload() {
 
 void Form1Window::set_window_pos(int insert_after, unsigned flags) {
   if (hwnd_ == nullptr) return;
-  HoldMainWindow(hwnd_, insert_after == platform::kHwndTopmost);
+  const bool locked = insert_after == platform::kHwndTopmost;
+  HoldMainWindow(hwnd_, locked);
+  // Both callers keep the size and place; the hold puts back the rest.
+  if (locked && StandsInFront(hwnd_, placed_)) return;
   SetWindowPos(hwnd_, reinterpret_cast<HWND>(static_cast<INT_PTR>(insert_after)), 0, 0, 0, 0, flags);
+  placed_ = {};
+  if (locked) GetWindowRect(hwnd_, &placed_);
 }
 
 void Form1Window::set_window_state(platform::WindowState state) {
@@ -288,6 +294,7 @@ LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 
 LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (LRESULT held = 0; HoldLockWindow(hwnd_, msg, wp, lp, &held)) return held;
+  if (msg == WM_DISPLAYCHANGE) placed_ = {};  // the next locked tick asks the system again
   switch (msg) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();

@@ -88,6 +88,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   bool timer_enabled_ = true;
   bool timer_armed_ = false;
   bool shown_ = false;
+  RECT placed_{};  // where the last locked SetWindowPos left the window; empty: ask again
 };
 
 }  // namespace qorvel::platform::win32
