@@ -140,7 +140,13 @@ void Form1Window::CreateControls() {
     HWND control = CreateWindowExW(0, c.button ? L"BUTTON" : L"STATIC", c.text, style, 0, 0, 0, 0, hwnd_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    controls_[c.id] = control;
   }
+}
+
+HWND Form1Window::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
 }
 
 void Form1Window::LayOutControls() {
@@ -159,7 +165,7 @@ void Form1Window::LayOutControls() {
 }
 
 void Form1Window::FitLabelToText(int id) {
-  HWND label = GetDlgItem(hwnd_, id);
+  HWND label = Control(id);
   const std::wstring text = WindowText(label);
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
@@ -177,7 +183,7 @@ void Form1Window::SetLabelText(int id, std::string_view utf8) {
   // The clock is set at every tick and changes once a second: the same text
   // is neither set, measured nor drawn again.
   const std::wstring text = Widen(utf8);
-  HWND label = GetDlgItem(hwnd_, id);
+  HWND label = Control(id);
   if (WindowText(label) == text) return;
   SetWindowTextW(label, text.c_str());
   FitLabelToText(id);
@@ -193,7 +199,7 @@ void Form1Window::show_notice(std::string_view text) {
 
 std::string Form1Window::hours_text() const {
   if (hwnd_ == nullptr) return {};
-  return Narrow(WindowText(GetDlgItem(hwnd_, kLabel2)));
+  return Narrow(WindowText(Control(kLabel2)));
 }
 
 void Form1Window::unload() {
