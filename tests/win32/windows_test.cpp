@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -210,6 +211,110 @@ TEST(NoticeWindow, TheMainWindowShowsNoticesAndTheLocksLastLine) {
   wchar_t text[32]{};
   GetWindowTextW(GetDlgItem(form.hwnd(), w32::Form1Window::kLabel3), text, 32);
   EXPECT_EQ(std::wstring_view(text), L"明天7点后可用");
+}
+
+// Asking the system costs Wine some 25 requests a tick: a lock that stands in
+// front is left alone, one that another window covers or that lost the focus
+// is asked back in front at the next tick.
+int g_position_changes = 0;
+LRESULT CALLBACK CountPositionChanges(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION && reinterpret_cast<const CWPSTRUCT*>(lp)->message == WM_WINDOWPOSCHANGING) ++g_position_changes;
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+TEST(LockTick, TheLockIsAskedBackInFrontOnlyWhenSomethingTookItsPlace) {
+  test::FakeServices fx;
+  w32::Form1Window form(fx.services);
+  form.set_enabled(false);  // the ticks are this test's
+  form.show();
+  const HWND lock = form.hwnd();
+  platform::Window& w = form;
+  const auto tick = [&] {
+    w.set_window_state(platform::WindowState::maximized);
+    w.set_window_pos(platform::kHwndTopmost, platform::kSwpNoSizeNoMove);
+    Pump();
+  };
+  tick();
+  RECT screen{};
+  GetWindowRect(lock, &screen);
+  const POINT middle{(screen.left + screen.right) / 2, (screen.top + screen.bottom) / 2};
+  const auto window = [](DWORD ex_style, int x, int y, HWND owner) {
+    return CreateWindowExW(ex_style, L"STATIC", L"other", WS_POPUP, x, y, 300, 200, owner, nullptr, nullptr, nullptr);
+  };
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, CountPositionChanges, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  const struct {
+    const char* what;
+    std::function<HWND()> disturb;
+    bool asked;
+  } cases[] = {
+      {"nothing changed", [] { return HWND{}; }, false},
+      {"a topmost window over it takes the focus",
+       [&] {
+         HWND other = window(WS_EX_TOPMOST, middle.x - 150, middle.y - 100, nullptr);
+         ShowWindow(other, SW_SHOW);
+         SetForegroundWindow(other);
+         return other;
+       },
+       true},
+      {"a topmost window over it, without the focus",
+       [&] {
+         HWND other = window(WS_EX_TOPMOST, middle.x - 150, middle.y - 100, nullptr);
+         SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+         return other;
+       },
+       true},
+      {"a window below takes the focus",
+       [&] {
+         HWND other = window(0, middle.x - 150, middle.y - 100, nullptr);
+         ShowWindow(other, SW_SHOW);
+         SetForegroundWindow(other);
+         return other;
+       },
+       true},
+      {"a topmost window above it off the screen",
+       [&] {
+         HWND other = window(WS_EX_TOPMOST, screen.left - 1000, screen.top - 1000, nullptr);
+         SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+         return other;
+       },
+       false},
+      {"a hidden topmost window over it",
+       [&] {
+         HWND other = window(WS_EX_TOPMOST, middle.x - 150, middle.y - 100, nullptr);
+         SetWindowPos(other, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+         return other;
+       },
+       false},
+      {"a display change",
+       [&] {
+         SendMessageW(lock, WM_DISPLAYCHANGE, 32, MAKELPARAM(screen.right, screen.bottom));
+         return HWND{};
+       },
+       true},
+      {"its own prompt over it",
+       [&] {
+         HWND prompt = window(WS_EX_TOPMOST, middle.x - 150, middle.y - 100, lock);
+         SetWindowPos(prompt, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+         return prompt;
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    const HWND other = c.disturb();
+    Pump();
+    g_position_changes = 0;
+    tick();
+    EXPECT_EQ(g_position_changes > 0, c.asked) << c.what;
+    EXPECT_EQ(GetForegroundWindow(), lock) << c.what;
+    EXPECT_TRUE(Topmost(lock)) << c.what;
+    if (GetWindow(other, GW_OWNER) != lock) {
+      EXPECT_EQ(GetAncestor(WindowFromPoint(middle), GA_ROOT), lock) << c.what;
+    }
+    if (other != nullptr) DestroyWindow(other);
+    Pump();
+  }
+  UnhookWindowsHookEx(hook);
 }
 
 // The monitors are read once, then again only after the system announces a

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/win32/lock_hold.h"
+#include "platform/win32/lock_tick.h"
 #include "platform/win32/text.h"
 #include "platform/win32/window_object.h"
 
@@ -142,7 +143,13 @@ void Form1Window::CreateControls() {
     HWND control = CreateWindowExW(0, c.button ? L"BUTTON" : L"STATIC", c.text, style, 0, 0, 0, 0, hwnd_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    controls_[c.id] = control;
   }
+}
+
+HWND Form1Window::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
 }
 
 void Form1Window::LayOutControls() {
@@ -161,7 +168,7 @@ void Form1Window::LayOutControls() {
 }
 
 void Form1Window::FitLabelToText(int id) {
-  HWND label = GetDlgItem(hwnd_, id);
+  HWND label = Control(id);
   const std::wstring text = WindowText(label);
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
@@ -179,7 +186,7 @@ void Form1Window::SetLabelText(int id, std::string_view utf8) {
   // The clock is set at every tick and changes once a second: the same text
   // is neither set, measured nor drawn again.
   const std::wstring text = Widen(utf8);
-  HWND label = GetDlgItem(hwnd_, id);
+  HWND label = Control(id);
   if (WindowText(label) == text) return;
   SetWindowTextW(label, text.c_str());
   FitLabelToText(id);
@@ -195,7 +202,7 @@ void Form1Window::show_notice(std::string_view text) {
 
 std::string Form1Window::hours_text() const {
   if (hwnd_ == nullptr) return {};
-  return Narrow(WindowText(GetDlgItem(hwnd_, kLabel2)));
+  return Narrow(WindowText(Control(kLabel2)));
 }
 
 void Form1Window::unload() {
@@ -205,8 +212,13 @@ void Form1Window::unload() {
 
 void Form1Window::set_window_pos(int insert_after, unsigned flags) {
   if (hwnd_ == nullptr) return;
-  HoldMainWindow(hwnd_, insert_after == platform::kHwndTopmost);
+  const bool locked = insert_after == platform::kHwndTopmost;
+  HoldMainWindow(hwnd_, locked);
+  // Both callers keep the size and place; the hold puts back the rest.
+  if (locked && StandsInFront(hwnd_, placed_)) return;
   SetWindowPos(hwnd_, reinterpret_cast<HWND>(static_cast<INT_PTR>(insert_after)), 0, 0, 0, 0, flags);
+  placed_ = {};
+  if (locked) GetWindowRect(hwnd_, &placed_);
 }
 
 void Form1Window::set_window_state(platform::WindowState state) {
@@ -290,6 +302,7 @@ LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 
 LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (LRESULT held = 0; HoldLockWindow(hwnd_, msg, wp, lp, &held)) return held;
+  if (msg == WM_DISPLAYCHANGE) placed_ = {};  // the next locked tick asks the system again
   switch (msg) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();

@@ -3,6 +3,7 @@
 // the three labels and Timer1. It only turns messages into Form1 calls.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -73,6 +74,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   void DestroyFonts();
   void LayOutControls();
   void FitLabelToText(int id);
+  [[nodiscard]] HWND Control(int id) const;
   void SetLabelText(int id, std::string_view utf8);
   void ArmTimer();
   [[nodiscard]] int TwipsToPixelsX(int twips) const;
@@ -90,6 +92,9 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   bool timer_enabled_ = true;
   bool timer_armed_ = false;
   bool shown_ = false;
+  // Kept: under Wine each GetDlgItem is a wineserver request, several a tick.
+  std::map<int, HWND> controls_;
+  RECT placed_{};  // where the last locked SetWindowPos left the window; empty: ask again
 };
 
 }  // namespace qorvel::platform::win32
