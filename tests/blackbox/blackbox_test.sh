@@ -36,7 +36,9 @@ clean() { rm -rf /var/lib/qorvel/* /etc/xdg/autostart/* /var/lib/qorvel-guardian
 start() { "$exe" >/dev/null 2>&1 & guard=$!; pids+=("$guard"); }
 stop() { kill "$@" 2>/dev/null; wait "$@" 2>/dev/null; }
 ended() { case "$(ps -o stat= -p "$1")" in "" | Z*) true ;; *) false ;; esac; }
-trap 'stop "${pids[@]}"' EXIT
+# Guards the guardian started are no child of this script; one left stopped
+# (kill -STOP) would hold ctest's output open for good.
+trap 'stop "${pids[@]}"; pkill -KILL -xf "$exe" 2>/dev/null' EXIT
 # The viewable window of a process with exactly this title, if any.
 window() {
   local w
