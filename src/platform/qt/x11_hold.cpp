@@ -284,7 +284,7 @@ void X11Hold::LeaveFrame(Held& held) {
     return;
   }
   xcb_unmap_window(c, held.window);
-  xcb_map_window(c, held.window);
+  xcb_map_window(c, held.window);  // its own map: override-redirect now
   xcb_flush(c);
 }
 
