@@ -52,7 +52,7 @@ state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null; }
 screen="$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2}')+0,0"
 viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 locked() { viewable "$1" && [ "$(geometry "$1")" = "$screen" ] && state "$1" | grep ABOVE | grep -q MAXIMIZED_VERT; }
-compact() { [ "$(geometry "$1")" = "41x17+0,0" ] && ! state "$1" | grep -q -e ABOVE -e MAXIMIZED; }
+compact() { viewable "$1" && [ "$(geometry "$1")" = "41x17+0,0" ] && ! state "$1" | grep -q -e ABOVE -e MAXIMIZED; }
 # The held lock bypasses the window manager, which then cannot activate it: it is focused directly.
 key() {
   local w=$1 how=windowactivate
