@@ -219,13 +219,18 @@ void X11Hold::Restore(Held& held) {
     Raise(held);
     return;
   }
-  const std::vector<xcb_atom_t> states = HeldStates(held);
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
-                      static_cast<uint32_t>(states.size()), states.data());
-  const uint32_t all = 0xFFFFFFFF;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
+  WriteStates(held.window, HeldStates(held));
   xcb_map_window(c, held.window);
   Raise(held);
+}
+
+// The states, and every desktop, for the window manager that next manages the window.
+void X11Hold::WriteStates(std::uint32_t window, const std::vector<std::uint32_t>& states) {
+  xcb_connection_t* c = Connection();
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms_.state, XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(states.size()), states.data());
+  const uint32_t all = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
 }
 
 // What the window manager would keep in _NET_WM_STATE for a held window;
@@ -265,11 +270,7 @@ void X11Hold::Bypass(Held& held, bool on) {
   }
   // The states the window manager reads when it manages the window again:
   // not above (the settings window comes over it), no task-bar entry.
-  const std::vector<xcb_atom_t> states{atoms_.skip_taskbar, atoms_.skip_pager};
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.state, XCB_ATOM_ATOM, 32,
-                      static_cast<uint32_t>(states.size()), states.data());
-  const uint32_t all = 0xFFFFFFFF;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, held.window, atoms_.desktop, XCB_ATOM_CARDINAL, 32, 1, &all);
+  WriteStates(held.window, {atoms_.skip_taskbar, atoms_.skip_pager});
   xcb_map_window(c, held.window);
   xcb_flush(c);
 }

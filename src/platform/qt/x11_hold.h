@@ -67,6 +67,7 @@ class X11Hold final : public QObject, public QAbstractNativeEventFilter {
   void Bypass(Held& held, bool on);
   void Fit(Held& held);
   void LeaveFrame(Held& held);
+  void WriteStates(std::uint32_t window, const std::vector<std::uint32_t>& states);
   void KeepStates(Held& held);
   void StackUnder(QWidget& dialog);
   [[nodiscard]] std::vector<std::uint32_t> HeldStates(const Held& held) const;
