@@ -303,8 +303,9 @@ if runs settings-road; then
 fi
 
 # While locked, other X clients can neither hide the lock nor take the focus
-# from it: one unmap, an unmap every 20 ms, the window manager's keys with a
-# second client's window open, and that window activated outright. The lock
+# from it: one unmap, an unmap every 20 ms, a close request every 20 ms, the
+# window manager's keys with a second client's window open, and that window
+# activated outright. The lock
 # is back within 0.3 s (the assertion allows 1 s), viewable in 95 % of the
 # samples of the unmap loop (the assertion allows 90 %: 94.6-99.9 % measured
 # at a load of 4 to 15 on two cores), and full-screen after it.
@@ -329,6 +330,11 @@ if runs hold; then
   echo "hold: an unmap every 20 ms for 3 s, viewable in $seen of $samples samples (goal 95 %)"
   [ $((seen * 100)) -ge $((samples * 90)) ] || fail "viewable in only $seen of $samples samples"
   wait_for "locked $main" 5 || fail "after the unmaps, not full-screen: $(geometry "$main") $(state "$main")"
+  # Close requests (WM_DELETE_WINDOW) sent straight to the lock, past the window manager.
+  read -r _ seen _ samples < <("$probe" closes "$main" 20 2)
+  echo "hold: a close request every 20 ms for 2 s, viewable in $seen of $samples samples"
+  [ $((seen * 100)) -ge $((samples * 90)) ] || fail "closed: viewable in only $seen of $samples samples"
+  ended "$guard" && fail "a close request ended the program"
   # Resized and moved by another client: it sizes itself back to the screen.
   xdotool windowsize "$main" 500 400 windowmove "$main" 100 100
   wait_for "locked $main" 5 || fail "left resized: $(geometry "$main")"

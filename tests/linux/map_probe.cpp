@@ -4,11 +4,14 @@
 //                               ms until it is viewable again (prints "ready" first)
 //   map_probe loop WINDOW MS S  unmaps WINDOW every MS ms for S seconds and
 //                               prints "viewable SEEN of SAMPLES" (a sample a ms)
+//   map_probe closes WINDOW MS S  the same with a close request (WM_DELETE_WINDOW)
+//                               sent to WINDOW, as any client may send one
 #include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,16 +47,31 @@ int Back(xcb_connection_t* c, xcb_window_t w) {
   return 1;
 }
 
-int Loop(xcb_connection_t* c, xcb_window_t w, int every_ms, int seconds) {
-  // The unmaps come from a connection of their own, as from another program.
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr),
+      &std::free);
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+int Loop(xcb_connection_t* c, xcb_window_t w, bool close, int every_ms, int seconds) {
+  // The requests come from a connection of their own, as from another program.
   xcb_connection_t* other = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(other) != 0) return 2;
+  xcb_client_message_event_t request{};
+  request.response_type = XCB_CLIENT_MESSAGE;
+  request.format = 32;
+  request.window = w;
+  request.type = Atom(other, "WM_PROTOCOLS");
+  request.data.data32[0] = Atom(other, "WM_DELETE_WINDOW");
+  request.data.data32[1] = XCB_CURRENT_TIME;
   const auto start = Clock::now();
   auto next_unmap = start;
   long seen = 0, samples = 0;
   while (Clock::now() - start < std::chrono::seconds(seconds)) {
     if (Clock::now() >= next_unmap) {
-      xcb_unmap_window(other, w);
+      if (close) xcb_send_event(other, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
+      else xcb_unmap_window(other, w);
       xcb_flush(other);
       next_unmap += std::chrono::milliseconds(every_ms);
     }
@@ -75,6 +93,7 @@ int main(int argc, char** argv) {
   const auto w = static_cast<xcb_window_t>(std::stoul(argv[2], nullptr, 0));
   const std::string mode = argv[1];
   if (mode == "back") return Back(c, w);
-  if (mode == "loop" && argc == 5) return Loop(c, w, std::stoi(argv[3]), std::stoi(argv[4]));
+  if ((mode == "loop" || mode == "closes") && argc == 5)
+    return Loop(c, w, mode == "closes", std::stoi(argv[3]), std::stoi(argv[4]));
   return 2;
 }
