@@ -32,9 +32,13 @@ bool Ready(int fd, short events, Clock::time_point deadline) {
 }  // namespace
 
 bool UnixGuardianChannel::installed() const {
-  struct stat st {};
-  return std::any_of(unit_files_.begin(), unit_files_.end(),
-                     [&](const std::string& path) { return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode); });
+  if (!installed_) {
+    struct stat st {};
+    installed_ = std::any_of(unit_files_.begin(), unit_files_.end(), [&](const std::string& path) {
+      return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    });
+  }
+  return *installed_;
 }
 
 UnixGuardianChannel::~UnixGuardianChannel() { Close(); }

@@ -205,6 +205,7 @@ class UnixGuardianChannel final : public GuardianChannel {
   UnixGuardianChannel(const UnixGuardianChannel&) = delete;
   UnixGuardianChannel& operator=(const UnixGuardianChannel&) = delete;
   // The unit file is installed: the settings file is then the guardian's.
+  // Asked once: the guard chose its settings file by it at start.
   [[nodiscard]] bool installed() const override;
   std::optional<std::string> exchange(std::string_view request) override;
 
@@ -215,6 +216,7 @@ class UnixGuardianChannel final : public GuardianChannel {
 
   std::string socket_path_;
   std::vector<std::string> unit_files_;
+  mutable std::optional<bool> installed_;
   int fd_ = -1;
 };
 
