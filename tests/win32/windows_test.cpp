@@ -317,6 +317,25 @@ TEST(LockTick, TheLockIsAskedBackInFrontOnlyWhenSomethingTookItsPlace) {
   UnhookWindowsHookEx(hook);
 }
 
+// One timer wakes the window a tick: the guardian hears at Timer1's ticks,
+// and from a timer of its own only while Timer1 is off (the password prompt).
+TEST(Heartbeat, RidesOnTimer1AndGoesOnWhileItIsOff) {
+  test::FakeServices fx;
+  w32::Form1Window form(fx.services);
+  form.set_enabled(false);
+  form.show();
+  const HWND main = form.hwnd();
+  auto& reports = fx.system.reports;
+  SendMessageW(main, WM_TIMER, w32::Form1Window::kHeartbeat, 0);
+  EXPECT_EQ(reports.size(), 1u);
+  form.set_enabled(true);
+  EXPECT_FALSE(KillTimer(main, w32::Form1Window::kHeartbeat)) << "a second timer beside Timer1";
+  SendMessageW(main, WM_TIMER, w32::Form1Window::kTimer1, 0);
+  EXPECT_EQ(reports.size(), 2u) << "no report at Timer1's tick";
+  form.set_enabled(false);
+  EXPECT_TRUE(KillTimer(main, w32::Form1Window::kHeartbeat)) << "silent while Timer1 is off";
+}
+
 // The monitors are read once, then again only after the system announces a
 // display change: a monitor plugged in is covered at the tick after.
 TEST(CoverWindows, KeepTheMonitorListUntilADisplayChange) {

@@ -113,8 +113,6 @@ void Form1Window::show() {
   UpdateWindow(hwnd_);
   shown_ = true;
   ArmTimer();
-  // The guardian hears from the window's thread even while Timer1 is off.
-  SetTimer(hwnd_, kHeartbeat, kTimer1Interval, nullptr);
 }
 
 int Form1Window::TwipsToPixelsX(int twips) const { return MulDiv(twips, dpi_x_, 1440); }
@@ -278,13 +276,22 @@ void Form1Window::set_enabled(bool enabled) {
   } else if (timer_armed_) {
     KillTimer(hwnd_, kTimer1);
     timer_armed_ = false;
+    ArmTimer();
   }
 }
 
-// Ticks wait for show(): none may reach a window not yet shown.
+// Ticks wait for show(): none may reach a window not yet shown. The
+// guardian hears from the window's thread at each of Timer1's ticks, and
+// from a timer of its own while Timer1 is off: one wake-up a tick, not two.
 void Form1Window::ArmTimer() {
-  if (hwnd_ == nullptr || !shown_ || !timer_enabled_ || timer_armed_) return;
-  timer_armed_ = SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr) != 0;
+  if (hwnd_ == nullptr || !shown_) return;
+  if (timer_enabled_ && !timer_armed_) timer_armed_ = SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr) != 0;
+  if (timer_armed_ && heartbeat_armed_) {
+    KillTimer(hwnd_, kHeartbeat);
+    heartbeat_armed_ = false;
+  } else if (!timer_armed_ && !heartbeat_armed_) {
+    heartbeat_armed_ = SetTimer(hwnd_, kHeartbeat, kTimer1Interval, nullptr) != 0;
+  }
 }
 
 LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -295,6 +302,7 @@ LRESULT CALLBACK Form1Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
     self->timer_armed_ = false;
+    self->heartbeat_armed_ = false;
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
   return self->Handle(msg, wp, lp);
@@ -306,7 +314,8 @@ LRESULT Form1Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_TIMER:
       if (wp == kTimer1) form_.Timer1_Timer();
-      if (wp == kHeartbeat) form_.Heartbeat();
+      // Not after an unload in the tick: the guard has then said goodbye.
+      if ((wp == kTimer1 && timer_armed_) || wp == kHeartbeat) form_.Heartbeat();
       return 0;
     case kShownMessage:
       form_.Form_Shown();

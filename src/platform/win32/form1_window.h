@@ -91,6 +91,7 @@ class Form1Window final : public guard::Form1View, public platform::Window, publ
   NoticeWindow notice_;
   bool timer_enabled_ = true;
   bool timer_armed_ = false;
+  bool heartbeat_armed_ = false;
   bool shown_ = false;
   // Kept: under Wine each GetDlgItem is a wineserver request, several a tick.
   std::map<int, HWND> controls_;
