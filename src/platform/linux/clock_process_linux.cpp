@@ -47,12 +47,16 @@ QString LongTime24Format(const QLocale& locale) {
 }
 
 std::string LinuxClock::general_date(const LocalTime& t) const {
-  const QDate date(t.year, t.month, t.day);
-  QString text = locale_.toString(date, QLocale::ShortFormat);
+  const int key = (t.year * 100 + t.month) * 100 + t.day;
+  if (key != date_key_) {
+    date_text_ = locale_.toString(QDate(t.year, t.month, t.day), QLocale::ShortFormat);
+    date_key_ = key;
+  }
+  QString text = date_text_;
   // Midnight is written as the date alone.
   if (t.hour != 0 || t.minute != 0 || t.second != 0) {
     text += u' ';
-    text += locale_.toString(QTime(t.hour, t.minute, t.second), LongTime24Format(locale_));
+    text += locale_.toString(QTime(t.hour, t.minute, t.second), time_format_);
   }
   return text.toStdString();
 }

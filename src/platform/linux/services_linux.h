@@ -54,18 +54,23 @@ class LinuxFileSystem final : public FileSystem {
 };
 
 // Local time from the C library (so TZ holds); text in the given locale.
+// The locale's long time format made 24-hour and without a time zone.
+[[nodiscard]] QString LongTime24Format(const QLocale& locale);
+
 class LinuxClock final : public Clock {
  public:
-  explicit LinuxClock(QLocale locale = QLocale::system()) : locale_(std::move(locale)) {}
+  explicit LinuxClock(QLocale locale = QLocale::system())
+      : locale_(std::move(locale)), time_format_(LongTime24Format(locale_)) {}
   [[nodiscard]] LocalTime now() const override;
   [[nodiscard]] std::string general_date(const LocalTime& t) const override;
 
  private:
   QLocale locale_;
+  // Asked twice a second: the format once, the date's text once a day.
+  QString time_format_;
+  mutable int date_key_ = -1;
+  mutable QString date_text_;
 };
-
-// The locale's long time format made 24-hour and without a time zone.
-[[nodiscard]] QString LongTime24Format(const QLocale& locale);
 
 struct ExecutablePath {
   std::string directory;  // "/" at the root, otherwise no trailing "/"
