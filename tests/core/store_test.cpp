@@ -1,12 +1,18 @@
 // The settings store: the line readers, the profile engine on bytes with the
 // rules Windows applies, and what the portable profile file leaves on disk.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "platform/portable/ini_text.h"
 #include "platform/portable/portable_profile_file.h"
@@ -154,6 +160,36 @@ TEST_F(PortableFile, AWriteThatChangesNothingOrCannotBeDoneLeavesTheFileAlone) {
     EXPECT_EQ(Bytes(other), utf16);
   }
 }
+
+#ifndef _WIN32
+// The same section is asked twice a second, and the file is read again
+// only when it may have changed: rewritten in place with bytes of the same
+// size and its time put back, or replaced by another file.
+TEST_F(PortableFile, AFileIsReadAgainWhateverChangedIt) {
+  const auto write = [&](const fs::path& to, const char* hours) { std::ofstream(to, std::ios::binary) << "[HOUR]\r\n" << hours; };
+  const auto backdate = [&](const fs::path& p) {
+    const timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+  };
+  write(file, "hou7=7");
+  backdate(file);
+  // A stamp is trusted only once its change time is over a second old.
+  struct stat st{};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  while (time(nullptr) - 1 <= st.st_ctim.tv_sec) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(profile.get_section("HOUR", 32767, file), std::string("hou7=7\0\0", 8));
+  write(file, "hou8=8");
+  backdate(file);
+  EXPECT_EQ(profile.get_section("HOUR", 32767, file), std::string("hou8=8\0\0", 8)) << "rewritten in place";
+  write(dir / "new", "hou9=9");
+  backdate(dir / "new");
+  fs::rename(dir / "new", file);
+  EXPECT_EQ(profile.get_section("HOUR", 32767, file), std::string("hou9=9\0\0", 8)) << "replaced";
+  fs::remove(file);
+  fs::create_directory(file);
+  EXPECT_EQ(profile.get_section("HOUR", 32767, file), std::string(2, '\0')) << "a folder in its place";
+}
+#endif
 
 }  // namespace
 }  // namespace qorvel

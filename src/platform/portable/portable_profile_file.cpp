@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #endif
 
 namespace qorvel::platform {
@@ -23,6 +24,7 @@ namespace {
 struct Contents {
   bool exists = false;
   std::string bytes;
+  std::optional<PortableProfileFile::Stamp> stamp;
 };
 
 // A name for the temporary file beside the target, unique in this process.
@@ -44,7 +46,7 @@ std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
     return std::nullopt;
   }
   buffer.clear();
-  Contents c{true, std::move(buffer)};
+  Contents c{true, std::move(buffer), {}};
   char chunk[4096];
   DWORD got = 0;
   bool ok = true;
@@ -75,6 +77,17 @@ bool ReplaceAll(std::string_view path, const std::string& bytes) {
 
 #else
 
+PortableProfileFile::Stamp StampOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+          st.st_ctim.tv_nsec};
+}
+
+// The plain file at the path still has the stamp of the bytes last read.
+bool Unchanged(std::string_view path, const std::optional<PortableProfileFile::Stamp>& stamp) {
+  struct stat st{};
+  return stamp && lstat(std::string(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && StampOf(st) == *stamp;
+}
+
 std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
   // Never through a link, and never stuck on a FIFO: neither is a settings file.
   const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -83,7 +96,13 @@ std::optional<Contents> ReadAll(std::string_view path, std::string buffer) {
     return std::nullopt;
   }
   buffer.clear();
-  Contents c{true, std::move(buffer)};
+  Contents c{true, std::move(buffer), {}};
+  // The stamp of what is read, trusted once it is over a second old: a
+  // write within the file system's clock step may leave it as it was.
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtim.tv_sec < time(nullptr) - 1 &&
+      st.st_ctim.tv_sec < time(nullptr) - 1)
+    c.stamp = StampOf(st);
   char chunk[4096];
   ssize_t got = 0;
   while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)) {
@@ -148,11 +167,16 @@ bool ReplaceAll(std::string_view path_view, const std::string& bytes) {
 std::string PortableProfileFile::get_section(std::string_view section, std::size_t buffer_size,
                                              std::string_view file) {
   // The guard reads the same section of the same file twice a second, and
-  // the file seldom changes: it is read every time, into the same buffer,
-  // and parsed only when its bytes differ from the last read's.
+  // the file seldom changes: it is read only when its stamp has changed (or
+  // cannot be trusted), into the same buffer, and parsed only when its bytes
+  // differ from the last read's.
+  Last& last = last_;
+#ifndef _WIN32
+  if (section == last.section && buffer_size == last.buffer_size && file == last.file && Unchanged(file, last.stamp))
+    return last.result;
+#endif
   auto contents = ReadAll(file, std::move(read_buffer_));
   const std::string_view bytes = contents ? std::string_view(contents->bytes) : std::string_view();
-  Last& last = last_;
   if (!(bytes == last.bytes && section == last.section && buffer_size == last.buffer_size && file == last.file)) {
     auto read = ini::get_section(bytes, utf8_to_cp936(section), buffer_size).buffer;
     // The usual file is all ASCII, the same in UTF-8: no copy.
@@ -163,6 +187,7 @@ std::string PortableProfileFile::get_section(std::string_view section, std::size
     last.file = file;
     last.bytes.assign(bytes);
   }
+  last.stamp = contents ? contents->stamp : std::nullopt;
   // A huge hand-made file's buffer is not kept.
   if (contents && contents->bytes.capacity() <= 65536) read_buffer_ = std::move(contents->bytes);
   return last.result;
@@ -170,6 +195,7 @@ std::string PortableProfileFile::get_section(std::string_view section, std::size
 
 bool PortableProfileFile::write_string(std::string_view section, std::string_view key,
                                        std::optional<std::string_view> value, std::string_view file) {
+  last_.stamp.reset();
   const auto contents = ReadAll(file, {});
   if (!contents) return false;
   // A UTF-16 file (Windows reads one with its byte-order mark) would get
