@@ -53,10 +53,10 @@ class LinuxFileSystem final : public FileSystem {
   std::string settings_path_;
 };
 
-// Local time from the C library (so TZ holds); text in the given locale.
 // The locale's long time format made 24-hour and without a time zone.
 [[nodiscard]] QString LongTime24Format(const QLocale& locale);
 
+// Local time from the C library (so TZ holds); text in the given locale.
 class LinuxClock final : public Clock {
  public:
   explicit LinuxClock(QLocale locale = QLocale::system())
