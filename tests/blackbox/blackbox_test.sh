@@ -305,10 +305,10 @@ fi
 # While locked, other X clients can neither hide the lock nor take the focus
 # from it: one unmap, an unmap every 20 ms, a close request every 20 ms, the
 # window manager's keys with a second client's window open, and that window
-# activated outright. The lock
-# is back within 0.3 s (the assertion allows 1 s), viewable in 95 % of the
-# samples of the unmap loop (the assertion allows 90 %: 94.6-99.9 % measured
-# at a load of 4 to 15 on two cores), and full-screen after it.
+# activated outright. The lock is back within 0.3 s (the assertion allows
+# 1 s), viewable in 95 % of the samples of the unmap loop (the assertion
+# allows 90 %: 94.6-99.9 % measured at a load of 4 to 15 on two cores), and
+# full-screen after it.
 if runs hold; then
   clean
   settings_text "" >"$settings"

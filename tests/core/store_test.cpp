@@ -166,8 +166,10 @@ TEST_F(PortableFile, AWriteThatChangesNothingOrCannotBeDoneLeavesTheFileAlone) {
 // only when it may have changed: rewritten in place with bytes of the same
 // size and its time put back, or replaced by another file.
 TEST_F(PortableFile, AFileIsReadAgainWhateverChangedIt) {
-  const auto write = [&](const fs::path& to, const char* hours) { std::ofstream(to, std::ios::binary) << "[HOUR]\r\n" << hours; };
-  const auto backdate = [&](const fs::path& p) {
+  const auto write = [](const fs::path& to, const char* hours) {
+    std::ofstream(to, std::ios::binary) << "[HOUR]\r\n" << hours;
+  };
+  const auto backdate = [](const fs::path& p) {
     const timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
   };
